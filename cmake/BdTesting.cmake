@@ -1,0 +1,26 @@
+# bd_test(name SOURCES ... DEPS ... [ENV VAR=VALUE ...] [LABELS ...] [TIMEOUT s]):
+# one GoogleTest executable, its tests discovered by ctest when it runs.
+find_package(GTest REQUIRED)
+include(GoogleTest)
+
+set(BD_TEST_ENV
+  "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0"
+  "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+  "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+  "QT_QPA_PLATFORM=offscreen"
+  "BD_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+  "BD_BINARY_DIR=${PROJECT_BINARY_DIR}")
+
+function(bd_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;ENV;LABELS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main bd_options)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "${BD_TEST_ENV};${ARG_ENV}" TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+endfunction()

@@ -1,0 +1,76 @@
+// A registry of keys and values kept in one text file per root key, in the format of
+// registry exports ("Windows Registry Editor Version 5.00").
+//
+// The store for HKEY_CURRENT_USER is $XDG_CONFIG_HOME/Brindel/registry.reg (default
+// ~/.config/Brindel/registry.reg). Key paths compare without regard to case. Every write
+// re-reads the file and replaces it atomically (temporary file, fsync, rename) under an
+// exclusive lock, so concurrent writers from several processes lose no value and a crash leaves
+// either the old or the new file. A store that cannot be parsed is reported with
+// ERegistryException and moved aside ("registry.reg.damaged-<time>"), never overwritten.
+//
+// One TRegistry object is used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "platform/Exception.h"
+
+namespace platform {
+
+enum class HKEY { HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE };
+using enum HKEY;
+
+inline constexpr uint32_t KEY_READ = 0x20019;
+inline constexpr uint32_t KEY_WRITE = 0x20006;
+inline constexpr uint32_t KEY_ALL_ACCESS = 0xF003F;
+
+class ERegistryException : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// Folder of the store files: $XDG_CONFIG_HOME/Brindel, or ~/.config/Brindel.
+std::filesystem::path RegistryStoreFolder();
+// The store file of a root key ("registry.reg" for HKEY_CURRENT_USER).
+std::filesystem::path RegistryStoreFile(HKEY root);
+
+class TRegistry {
+ public:
+  explicit TRegistry(uint32_t access = KEY_ALL_ACCESS);
+
+  HKEY RootKey() const { return FRootKey; }
+  void SetRootKey(HKEY root);  // closes an open key
+  uint32_t Access() const { return FAccess; }
+  void SetAccess(uint32_t access) { FAccess = access; }
+  // Path of the open key without leading separator; empty when no key is open.
+  const std::string& CurrentPath() const { return FCurrentPath; }
+
+  // Opens `key` ("\"-separated; a leading "\" makes it absolute, otherwise it is relative to the
+  // open key). A missing key is created when `canCreate` (needs write access); otherwise the
+  // result is false and nothing changes.
+  bool OpenKey(std::string_view key, bool canCreate);
+  bool KeyExists(std::string_view key) const;
+  void CloseKey();
+
+  bool ValueExists(std::string_view name) const;
+  // Reads of a missing value or a value of another type throw ERegistryException, as do reads
+  // and writes without an open key and writes without write access.
+  int32_t ReadInteger(std::string_view name) const;
+  bool ReadBool(std::string_view name) const;  // DWORD other than 0 reads as true
+  std::string ReadString(std::string_view name) const;  // missing value: empty string
+  void WriteInteger(std::string_view name, int32_t value);
+  void WriteBool(std::string_view name, bool value);  // DWORD 0 or 1
+  void WriteString(std::string_view name, std::string_view value);
+  bool DeleteValue(std::string_view name);
+
+ private:
+  HKEY FRootKey = HKEY_CURRENT_USER;
+  uint32_t FAccess;
+  std::string FCurrentPath;
+  bool FKeyOpen = false;
+};
+
+}  // namespace platform
