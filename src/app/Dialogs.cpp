@@ -1,0 +1,47 @@
+#include "app/Dialogs.h"
+
+#include <QFont>
+#include <QMessageBox>
+
+#include "app/uGlobal.h"
+
+namespace app {
+
+namespace {
+
+TDialogService*& Current() {
+  static TDialogService* service = nullptr;
+  return service;
+}
+
+void RunBox(const QString& text, bool textDialog) {
+  QMessageBox box;
+  box.setObjectName(textDialog ? "TextDialog" : "PlainMessage");
+  box.setIcon(QMessageBox::NoIcon);
+  box.setStandardButtons(QMessageBox::Ok);
+  box.setWindowTitle(LocalText(ApplicationTitle()));
+  box.setTextFormat(Qt::PlainText);
+  box.setText(text);
+  if (textDialog) {
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    box.setFont(QFont("Tahoma"));
+  }
+  box.exec();
+}
+
+}  // namespace
+
+void TDialogService::ShowTextDialog(const std::string& text, int charset) {
+  RunBox(DecodeText(text, charset), true);
+}
+
+void TDialogService::ShowPlainMessage(const QString& text) { RunBox(text, false); }
+
+TDialogService& Dialogs() {
+  static TDialogService qtDialogs;
+  return Current() != nullptr ? *Current() : qtDialogs;
+}
+
+void SetDialogService(TDialogService* service) { Current() = service; }
+
+}  // namespace app

@@ -1,0 +1,27 @@
+// The tool's two dialog styles behind one small seam, so tests can record or answer them.
+//
+// ShowTextDialog: every informational text: no icon, a single OK button, kept on top of all
+// windows, font "Tahoma", text decoded from the given font character set, modal.
+// ShowPlainMessage: fixed messages: the same box with the default font, not kept on top.
+// Both carry ApplicationTitle() as their title. Called on the user-interface thread only.
+#pragma once
+
+#include <QString>
+
+#include <string>
+
+namespace app {
+
+class TDialogService {
+ public:
+  virtual ~TDialogService() = default;
+  virtual void ShowTextDialog(const std::string& text, int charset);
+  virtual void ShowPlainMessage(const QString& text);
+};
+
+// The service in use (a Qt one unless SetDialogService replaced it; the caller keeps ownership
+// of a replacement and restores nullptr before destroying it).
+TDialogService& Dialogs();
+void SetDialogService(TDialogService* service);
+
+}  // namespace app
