@@ -1,3 +1,4 @@
+// LEAD NOTE (delete when read): read /work/TEAM-RULES.md first - team rules, build folder, commits, deadline.
 // Readers of Windows-style ini files ("[section]", "key=value").
 //
 // Section and key names compare without regard to case; values are 8-bit bytes, returned as
@@ -5,6 +6,13 @@
 // number, gives the default; Booleans are integers (0 false, any other number true). Lines
 // starting with ';' are comments; of duplicate keys in one section the first wins; a missing
 // file reads as empty. Not thread-safe: one reader is used by one thread at a time.
+//
+// Details, as the system's own reader has them: a section name runs from "[" to the last "]"
+// and is trimmed; a header without "]" is skipped; lines without "=" and lines before the first
+// section are no keys; of two sections of one name only the first is searched. Quotes around a
+// value stay. Integers are decimal or hexadecimal after "$" or "0x" (32 bits, "$FFFFFFFF" is -1);
+// a decimal outside the 32-bit range is no number. A UTF-8 byte-order mark at the start is
+// skipped.
 #pragma once
 
 #include <cstdint>

