@@ -41,6 +41,7 @@ class TQueuedSynchronizer : public TSynchronizer {
   std::function<void()> FWakeUp;
   std::mutex FLock;
   std::condition_variable FQueued;
+  std::condition_variable FDone;
   std::deque<TCall*> FCalls;
 };
 

@@ -114,6 +114,7 @@ class TWorkList {
 
  private:
   class TLock;
+  int32_t WorkInsertLocked(int32_t Index, std::unique_ptr<TWorkObject>& Item);
   TSemaphore& FWorkListHandle;
   TSemaphore& FExecHandle;
   std::vector<std::unique_ptr<TWorkObject>> FItems;
