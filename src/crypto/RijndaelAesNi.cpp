@@ -1,0 +1,129 @@
+// The Rijndael block functions on the processor's AES instructions. This file is compiled with
+// -maes -msse4.1 and only called after the processor was found to support them.
+#include <immintrin.h>
+
+#include "crypto/RijndaelImpl.h"
+
+namespace crypto::rijndael {
+
+namespace {
+
+// Independent blocks in flight: the AES instructions are pipelined, so decoding (and ECB) runs
+// several blocks at once.
+constexpr size_t cLanes = 8;
+
+struct TKeys {
+  __m128i K[15];
+  int Rounds;
+  TKeys(const uint8_t* Keys, int rounds) : Rounds(rounds) {
+    for (int r = 0; r <= rounds; ++r) K[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Keys + 16 * r));
+  }
+  ~TKeys() {
+    for (auto& k : K) k = _mm_setzero_si128();
+    // Keeps the clearing stores.
+    asm volatile("" : : "m"(K) : "memory");
+  }
+};
+
+inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+inline __m128i Encrypt(const TKeys& k, __m128i x) {
+  x = _mm_xor_si128(x, k.K[0]);
+  for (int r = 1; r < k.Rounds; ++r) x = _mm_aesenc_si128(x, k.K[r]);
+  return _mm_aesenclast_si128(x, k.K[k.Rounds]);
+}
+
+// Dec keys are used from the last down to the first.
+inline __m128i Decrypt(const TKeys& k, __m128i x) {
+  x = _mm_xor_si128(x, k.K[k.Rounds]);
+  for (int r = k.Rounds - 1; r > 0; --r) x = _mm_aesdec_si128(x, k.K[r]);
+  return _mm_aesdeclast_si128(x, k.K[0]);
+}
+
+inline void EncryptLanes(const TKeys& k, __m128i* x) {
+  for (size_t i = 0; i < cLanes; ++i) x[i] = _mm_xor_si128(x[i], k.K[0]);
+  for (int r = 1; r < k.Rounds; ++r)
+    for (size_t i = 0; i < cLanes; ++i) x[i] = _mm_aesenc_si128(x[i], k.K[r]);
+  for (size_t i = 0; i < cLanes; ++i) x[i] = _mm_aesenclast_si128(x[i], k.K[k.Rounds]);
+}
+
+inline void DecryptLanes(const TKeys& k, __m128i* x) {
+  for (size_t i = 0; i < cLanes; ++i) x[i] = _mm_xor_si128(x[i], k.K[k.Rounds]);
+  for (int r = k.Rounds - 1; r > 0; --r)
+    for (size_t i = 0; i < cLanes; ++i) x[i] = _mm_aesdec_si128(x[i], k.K[r]);
+  for (size_t i = 0; i < cLanes; ++i) x[i] = _mm_aesdeclast_si128(x[i], k.K[0]);
+}
+
+void EncryptBlocks(const uint8_t* Enc, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count) {
+  const TKeys k(Enc, Rounds);
+  size_t i = 0;
+  for (; i + cLanes <= Count; i += cLanes) {
+    __m128i x[cLanes];
+    for (size_t j = 0; j < cLanes; ++j) x[j] = Load(Source + 16 * (i + j));
+    EncryptLanes(k, x);
+    for (size_t j = 0; j < cLanes; ++j) Store(Dest + 16 * (i + j), x[j]);
+  }
+  for (; i < Count; ++i) Store(Dest + 16 * i, Encrypt(k, Load(Source + 16 * i)));
+}
+
+void DecryptBlocks(const uint8_t* Dec, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count) {
+  const TKeys k(Dec, Rounds);
+  size_t i = 0;
+  for (; i + cLanes <= Count; i += cLanes) {
+    __m128i x[cLanes];
+    for (size_t j = 0; j < cLanes; ++j) x[j] = Load(Source + 16 * (i + j));
+    DecryptLanes(k, x);
+    for (size_t j = 0; j < cLanes; ++j) Store(Dest + 16 * (i + j), x[j]);
+  }
+  for (; i < Count; ++i) Store(Dest + 16 * i, Decrypt(k, Load(Source + 16 * i)));
+}
+
+void EncryptChain(const uint8_t* Enc, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count,
+                  uint8_t* Feedback, bool Xor) {
+  const TKeys k(Enc, Rounds);
+  __m128i f = Load(Feedback);
+  if (Xor) {
+    for (size_t i = 0; i < Count; ++i) {
+      const __m128i c = Encrypt(k, _mm_xor_si128(Load(Source + 16 * i), f));
+      Store(Dest + 16 * i, c);
+      f = _mm_xor_si128(f, c);
+    }
+  } else {
+    for (size_t i = 0; i < Count; ++i) {
+      f = Encrypt(k, _mm_xor_si128(Load(Source + 16 * i), f));
+      Store(Dest + 16 * i, f);
+    }
+  }
+  Store(Feedback, f);
+}
+
+void DecryptChain(const uint8_t* Dec, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count,
+                  uint8_t* Feedback, bool Xor) {
+  const TKeys k(Dec, Rounds);
+  __m128i f = Load(Feedback);
+  size_t i = 0;
+  for (; i + cLanes <= Count; i += cLanes) {
+    __m128i c[cLanes], x[cLanes];
+    for (size_t j = 0; j < cLanes; ++j) x[j] = c[j] = Load(Source + 16 * (i + j));
+    DecryptLanes(k, x);
+    for (size_t j = 0; j < cLanes; ++j) {
+      Store(Dest + 16 * (i + j), _mm_xor_si128(x[j], f));
+      f = Xor ? _mm_xor_si128(f, c[j]) : c[j];
+    }
+  }
+  for (; i < Count; ++i) {
+    const __m128i c = Load(Source + 16 * i);
+    Store(Dest + 16 * i, _mm_xor_si128(Decrypt(k, c), f));
+    f = Xor ? _mm_xor_si128(f, c) : c;
+  }
+  Store(Feedback, f);
+}
+
+const TImplementation cAesNiImplementation = {EncryptBlocks, DecryptBlocks, EncryptChain, DecryptChain};
+
+}  // namespace
+
+const TImplementation* HardwareImplementation() { return &cAesNiImplementation; }
+
+}  // namespace crypto::rijndael
