@@ -1,4 +1,3 @@
-// LEAD NOTE (delete when read): read /work/TEAM-RULES.md first - team rules, build folder, commits, deadline.
 // Code pages of 8-bit texts. Texts stay bytes everywhere; they are decoded only for display.
 #pragma once
 

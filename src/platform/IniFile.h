@@ -1,4 +1,3 @@
-// LEAD NOTE (delete when read): read /work/TEAM-RULES.md first - team rules, build folder, commits, deadline.
 // Readers of Windows-style ini files ("[section]", "key=value").
 //
 // Section and key names compare without regard to case; values are 8-bit bytes, returned as

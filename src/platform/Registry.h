@@ -1,4 +1,3 @@
-// LEAD NOTE (delete when read): read /work/TEAM-RULES.md first - team rules, build folder, commits, deadline.
 // A registry of keys and values kept in one text file per root key, in the format of
 // registry exports ("Windows Registry Editor Version 5.00").
 //
