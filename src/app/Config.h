@@ -34,6 +34,18 @@ enum class TStartupResult { End, OpenWindow };
 TStartupResult StartUp(TConfigState& state, const std::string& exePath,
                        const std::vector<std::string>& args, const TStartupServices& services);
 
+// The services of the real program: the screen and the verdict from the display driver in use,
+// the Qt dialogs.
+TStartupServices DefaultStartupServices();
+
+struct TFormServices;
+// Sets the application title, creates the configuration window and the question dialog, runs
+// the message loop until the window closes and destroys both. Needs a QApplication.
+int RunConfigWindow(TConfigState& state, TFormServices services);
+
+// Registers the fonts the window asks for ("Tahoma", "MS Sans Serif") when the system lacks them.
+void InstallProjectFonts();
+
 // The program: creates the application object, runs StartUp and, if asked for, the window and
 // its message loop. Returns the process exit code.
 int ConfigMain(int argc, char** argv);

@@ -2,6 +2,8 @@
 
 #include <QFont>
 #include <QMessageBox>
+#include <QApplication>
+#include <QThread>
 
 #include "app/uGlobal.h"
 
@@ -43,5 +45,24 @@ TDialogService& Dialogs() {
 }
 
 void SetDialogService(TDialogService* service) { Current() = service; }
+
+bool AskRetryCancel(const std::string& text) {
+  auto ask = [&text] {
+    QMessageBox box;
+    box.setObjectName("RetryQuestion");
+    box.setIcon(QMessageBox::NoIcon);
+    box.setWindowTitle(LocalText(ApplicationTitle()));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(LocalText(text));
+    box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Retry;
+  };
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr) return false;
+  if (QThread::currentThread() == app->thread()) return ask();
+  bool retry = false;
+  QMetaObject::invokeMethod(app, [&] { retry = ask(); }, Qt::BlockingQueuedConnection);
+  return retry;
+}
 
 }  // namespace app

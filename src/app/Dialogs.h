@@ -25,3 +25,11 @@ TDialogService& Dialogs();
 void SetDialogService(TDialogService* service);
 
 }  // namespace app
+
+namespace app {
+
+// The file access facade's Retry/Cancel question (true: Retry). May be called from any thread:
+// off the user-interface thread it runs there and the caller waits for the answer.
+bool AskRetryCancel(const std::string& text);
+
+}  // namespace app
