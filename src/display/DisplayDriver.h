@@ -238,6 +238,9 @@ class TX11DisplayDriver : public TDisplayDriver {
   // Connects to `displayName` (nullptr: $DISPLAY). Returns nullptr when there is no server or it
   // lacks RandR 1.2 or an output with a CRTC.
   static std::unique_ptr<TX11DisplayDriver> Open(const char* displayName = nullptr);
+  // Size, bits per pixel and refresh rate (0) of the root window of any X server, for the fixed
+  // driver where RandR 1.2 is missing; false when there is no server.
+  static bool RootScreenMode(const char* displayName, DEVMODE& mode);
   ~TX11DisplayDriver() override;
 
   std::string Name() const override { return "x11"; }
