@@ -361,8 +361,8 @@ std::string TRandom_LFSR::GetState() {
 void TRandom_LFSR::SetState(const std::string& Value) {
   std::string record = OpenState(Value, cLFSRRecord);
   const auto size = static_cast<int32_t>(Get32(record, 2));
-  const uint32_t ptr = Get32(record, 274);
-  const uint32_t last = Get32(record, 278);
+  const uint32_t ptr = Get32(record, 270);
+  const uint32_t last = Get32(record, 274);
   // Only register sizes of the table, with the pointer inside the register, are accepted: the
   // step routine indexes the register with them.
   const bool known = std::any_of(LFSRPeriod.begin(), LFSRPeriod.end(), [&](const auto& p) { return p.Bits == size; });

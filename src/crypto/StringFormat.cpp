@@ -166,26 +166,30 @@ std::string TStringFormat_MIME64::StrTo(const char* Value, int32_t Len) const {
 
 std::string TStringFormat_MIME64::ToStr(const char* Value, int32_t Len) const {
   const std::string_view table = CharTable();
-  // The text is padded with "=" to a multiple of 4 characters; every "=" stands for six zero
-  // bits and takes one byte off the end.
-  const int32_t padded = (std::max(Len, 0) + 3) / 4 * 4;
+  // Every "=" stands for six zero bits and takes one byte off the end; missing "=" are implied.
+  // The padding is counted over the alphabet characters only, so that line breaks and blanks in
+  // the text do not shorten the result.
   std::string bytes;
-  bytes.reserve(static_cast<size_t>(padded / 4 * 3));
+  bytes.reserve(static_cast<size_t>(std::max(Len, 0)) / 4 * 3 + 3);
   uint32_t bits = 0;
   int count = 0;
   size_t pads = 0;
-  for (int32_t i = 0; i < padded; ++i) {
-    const char c = i < Len ? Value[i] : '=';
-    const int pos = Position(table, c);
-    if (pos < 0 || pos > 64) continue;
+  size_t symbols = 0;
+  auto take = [&](int pos) {
     if (pos == 64) ++pads;
+    ++symbols;
     bits = (bits << 6) | static_cast<uint32_t>(pos & 63);
     count += 6;
     if (count >= 8) {
       count -= 8;
       bytes += static_cast<char>((bits >> count) & 0xFF);
     }
+  };
+  for (int32_t i = 0; i < Len; ++i) {
+    const int pos = Position(table, Value[i]);
+    if (pos >= 0 && pos <= 64) take(pos);
   }
+  while (symbols % 4 != 0) take(64);
   bytes.resize(bytes.size() - std::min(pads, bytes.size()));
   return bytes;
 }

@@ -108,5 +108,39 @@ TEST_F(KnownAnswer, RijndaelBlocksOnBothPaths) {
   EXPECT_GE(checked, 4);
 }
 
+// Standard CBC, and CFB with 8-bit feedback, match the framework's cmCBC and cmCFB.
+TEST_F(KnownAnswer, RijndaelModesOnBothPaths) {
+  std::vector<bool> paths = {false};
+  if (TCipher_Rijndael::HardwareAvailable()) paths.push_back(true);
+  int checked = 0;
+  for (const bool hardware : paths) {
+    for (const auto& v : Vectors()) {
+      TCipherMode mode;
+      if (v.Algorithm == "cbc128")
+        mode = cmCBC;
+      else if (v.Algorithm == "cfb8_128")
+        mode = cmCFB;
+      else
+        continue;
+      ASSERT_EQ(v.Fields.size(), 4u) << "line " << v.Line;
+      const std::string key = DecodeField(v.Fields[0]);
+      const std::string iv = DecodeField(v.Fields[1]);
+      const std::string plain = DecodeField(v.Fields[2]);
+      TCipher_Rijndael cipher;
+      cipher.SetUseHardware(hardware);
+      cipher.SetMode(mode);
+      cipher.Init(key.data(), static_cast<int32_t>(key.size()), iv.data());
+      std::string data = plain;
+      cipher.EncodeBuffer(data.data(), data.data(), static_cast<int32_t>(data.size()));
+      EXPECT_EQ(StrToFormat(data, fmtHEXL), v.Fields[3]) << "line " << v.Line;
+      cipher.Done();
+      cipher.DecodeBuffer(data.data(), data.data(), static_cast<int32_t>(data.size()));
+      EXPECT_EQ(data, plain) << "line " << v.Line;
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 2);
+}
+
 }  // namespace
 }  // namespace crypto
