@@ -45,7 +45,7 @@ std::unique_ptr<TScreenSwitcher> TScreenSwitcher::ConfigCreateAndWait(
                            std::to_string(resY);
   if (driver.EnumDisplaySettings(ENUM_CURRENT_SETTINGS, self->currentDevmod)) self->currentDisp = 0;
 
-  self->SearchCandidates(resX, resY, bits, std::max(freq, currentRefresh), useLowerFreq);
+  self->SearchCandidates(resX, resY, bits, currentRefresh, std::max(freq, currentRefresh), useLowerFreq);
   self->ApplyPreferredMode(pair);
 
   if (self->currentDisp == -1) {
@@ -71,9 +71,9 @@ std::unique_ptr<TScreenSwitcher> TScreenSwitcher::ConfigCreateAndWait(
   return self;
 }
 
-void TScreenSwitcher::SearchCandidates(int32_t resX, int32_t resY, int32_t bits, int32_t freqMax,
-                                       bool useLowerFreq) {
-  uint32_t freqMin = static_cast<uint32_t>(FDriver->GetDeviceCaps(VREFRESH));
+void TScreenSwitcher::SearchCandidates(int32_t resX, int32_t resY, int32_t bits, int32_t currentRefresh,
+                                       int32_t freqMax, bool useLowerFreq) {
+  uint32_t freqMin = static_cast<uint32_t>(currentRefresh);
   int32_t bitsperpixel = bits;
   do {
     if (useLowerFreq) freqMin = 0;

@@ -130,7 +130,8 @@ class TScreenSwitcher {
 
  private:
   explicit TScreenSwitcher(TScreenSwitcherHooks hooks);
-  void SearchCandidates(int32_t resX, int32_t resY, int32_t bits, int32_t freq, bool useLowerFreq);
+  void SearchCandidates(int32_t resX, int32_t resY, int32_t bits, int32_t currentRefresh, int32_t freqMax,
+                        bool useLowerFreq);
   void SearchPass(int32_t resX, int32_t resY, uint32_t bitsPerPel, uint32_t freqMin,
                   uint32_t freqMax, size_t startPos);
   void ApplyPreferredMode(const std::string& pair);
