@@ -1,0 +1,227 @@
+#include "sfs/AbstractFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Exception.h"
+
+namespace sfs {
+
+TSFSAbstractFile::TSFSAbstractFile(const std::string& FileName, bool ReadOnly, bool Exclusive)
+    : FFileName(FileName), FExclusive(Exclusive), FReadOnly(ReadOnly) {}
+
+int64_t TSFSAbstractFile::GetSize() {
+  const int64_t pos = Seek(0, 1);
+  const int64_t size = Seek(0, 2);
+  Seek(pos, 0);
+  return size;
+}
+
+// ---- TSFSDiskFile ---------------------------------------------------------------------------
+
+TSFSDiskFile::TSFSDiskFile(const std::string& FileName, bool ReadOnly, bool Exclusive)
+    : TSFSAbstractFile(FileName, ReadOnly, Exclusive) {
+  const auto slash = FileName.find_last_of('/');
+  FDirectory = slash == std::string::npos ? std::string() : FileName.substr(0, slash + 1);
+}
+
+TSFSDiskFile::~TSFSDiskFile() { Close(); }
+
+bool TSFSDiskFile::InternalOpen(const std::string& FileName, bool bCreate) {
+  Close();
+  int flags = (FReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+  if (bCreate) flags |= O_CREAT | O_TRUNC;
+  const int fd = ::open(FileName.c_str(), flags, 0644);
+  if (fd < 0) return false;
+  if (FExclusive && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  FHandle = fd;
+  FPos = 0;
+  return true;
+}
+
+bool TSFSDiskFile::Open(bool bCreate) { return InternalOpen(FFileName, bCreate); }
+
+void TSFSDiskFile::Close() {
+  if (FHandle >= 0) {
+    FlushBuffers();
+    ::close(FHandle);
+  }
+  FHandle = -1;
+}
+
+void TSFSDiskFile::FlushBuffers() {
+  // Data reaches the system with every write; forcing it to the device is the caller's choice.
+}
+
+void TSFSDiskFile::Reopen() {
+  const int64_t pos = FPos;
+  Close();
+  Open(false);
+  FPos = pos;
+}
+
+void TSFSDiskFile::SetExclusive(bool Value) {
+  if (Value == FExclusive) return;
+  FExclusive = Value;
+  Reopen();
+}
+
+void TSFSDiskFile::SetReadOnly(bool Value) {
+  if (Value == FReadOnly) return;
+  FReadOnly = Value;
+  Reopen();
+}
+
+int64_t TSFSDiskFile::GetSize() {
+  struct stat st {};
+  if (FHandle < 0 || ::fstat(FHandle, &st) != 0) return 0;
+  return st.st_size;
+}
+
+void TSFSDiskFile::SetSize(int64_t NewSize) {
+  const int64_t old = GetSize();
+  int rc = 0;
+  if (NewSize > old) {
+    rc = ::posix_fallocate(FHandle, old, NewSize - old);
+    if (rc == EOPNOTSUPP || rc == EINVAL) rc = ::ftruncate(FHandle, NewSize) == 0 ? 0 : errno;
+  } else if (::ftruncate(FHandle, NewSize) != 0) {
+    rc = errno;
+  }
+  if (rc != 0) throw platform::Exception(std::string("TSFSDiskFile.SetSize - ") + std::strerror(rc));
+  FPos = NewSize;
+}
+
+int32_t TSFSDiskFile::Read(void* Buffer, int32_t Count) {
+  if (FHandle < 0 || Count <= 0) return 0;
+  int32_t done = 0;
+  while (done < Count) {
+    const ssize_t got = ::pread(FHandle, static_cast<char*>(Buffer) + done, Count - done, FPos);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<int32_t>(got);
+    FPos += got;
+  }
+  return done;
+}
+
+int32_t TSFSDiskFile::Write(const void* Buffer, int32_t Count) {
+  if (FHandle < 0) return 0;
+  if (Count == 0) {
+    if (::ftruncate(FHandle, FPos) != 0) { /* nothing to report: the size stays */ }
+    return 0;
+  }
+  int32_t done = 0;
+  while (done < Count) {
+    const ssize_t put = ::pwrite(FHandle, static_cast<const char*>(Buffer) + done, Count - done, FPos);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) break;
+    done += static_cast<int32_t>(put);
+    FPos += put;
+  }
+  return done;
+}
+
+int64_t TSFSDiskFile::Seek(int64_t Offset, uint16_t Origin) {
+  switch (Origin) {
+    case 0: FPos = Offset; break;
+    case 1: FPos += Offset; break;
+    default: FPos = GetSize() + Offset; break;
+  }
+  return FPos;
+}
+
+// ---- TSFSMemoryFile -------------------------------------------------------------------------
+
+bool TSFSMemoryFile::Open(bool bCreate) {
+  if (!bCreate) throw platform::Exception("TSFSMemoryFile.Open - File cannot be open, only creation is available.");
+  FStream = std::make_unique<std::vector<uint8_t>>();
+  FPos = 0;
+  return true;
+}
+
+void TSFSMemoryFile::Load(std::vector<uint8_t> Image) {
+  FStream = std::make_unique<std::vector<uint8_t>>(std::move(Image));
+  FPos = 0;
+}
+
+int64_t TSFSMemoryFile::GetSize() { return FStream ? static_cast<int64_t>(FStream->size()) : 0; }
+
+void TSFSMemoryFile::SetSize(int64_t NewSize) {
+  if (!FStream || NewSize < 0) throw platform::Exception("TSFSMemoryFile.SetSize - invalid size");
+  FStream->resize(static_cast<size_t>(NewSize));
+  FPos = NewSize;
+}
+
+int32_t TSFSMemoryFile::Read(void* Buffer, int32_t Count) {
+  if (!FStream || Count <= 0 || FPos < 0) return 0;
+  const int64_t size = static_cast<int64_t>(FStream->size());
+  if (FPos >= size) return 0;
+  const int32_t n = static_cast<int32_t>(std::min<int64_t>(Count, size - FPos));
+  std::memcpy(Buffer, FStream->data() + FPos, static_cast<size_t>(n));
+  FPos += n;
+  return n;
+}
+
+int32_t TSFSMemoryFile::Write(const void* Buffer, int32_t Count) {
+  if (!FStream || Count <= 0 || FPos < 0) return 0;
+  const int64_t end = FPos + Count;
+  if (end > static_cast<int64_t>(FStream->size())) FStream->resize(static_cast<size_t>(end));
+  std::memcpy(FStream->data() + FPos, Buffer, static_cast<size_t>(Count));
+  FPos = end;
+  return Count;
+}
+
+int64_t TSFSMemoryFile::Seek(int64_t Offset, uint16_t Origin) {
+  switch (Origin) {
+    case 0: FPos = Offset; break;
+    case 1: FPos += Offset; break;
+    default: FPos = GetSize() + Offset; break;
+  }
+  return FPos;
+}
+
+// ---- Fault injection ----------------------------------------------------------------------------
+
+bool TSFSFaultPlan::Hit(uint32_t Kind) {
+  if ((Kinds & Kind) == 0 || FailAt < 0) return false;
+  ++Count;
+  const bool fail = Sticky ? Count >= FailAt : Count == FailAt;
+  if (fail) ++Failures;
+  return fail;
+}
+
+TSFSFaultFile::TSFSFaultFile(std::unique_ptr<TSFSAbstractFile> Inner, std::shared_ptr<TSFSFaultPlan> Plan)
+    : TSFSAbstractFile(Inner->FileName(), Inner->ReadOnly(), Inner->Exclusive()),
+      FInner(std::move(Inner)),
+      FPlan(std::move(Plan)) {}
+
+void TSFSFaultFile::SetSize(int64_t NewSize) {
+  if (FPlan->Hit(TSFSFaultPlan::fkSize)) throw platform::Exception("TSFSFaultFile.SetSize - injected fault");
+  FInner->SetSize(NewSize);
+}
+
+bool TSFSFaultFile::Open(bool bCreate) {
+  if (FPlan->Hit(TSFSFaultPlan::fkOpen)) return false;
+  return FInner->Open(bCreate);
+}
+
+int32_t TSFSFaultFile::Read(void* Buffer, int32_t Count) {
+  if (Count > 0 && FPlan->Hit(TSFSFaultPlan::fkRead)) return 0;
+  return FInner->Read(Buffer, Count);
+}
+
+int32_t TSFSFaultFile::Write(const void* Buffer, int32_t Count) {
+  if (Count > 0 && FPlan->Hit(TSFSFaultPlan::fkWrite)) return 0;
+  return FInner->Write(Buffer, Count);
+}
+
+}  // namespace sfs

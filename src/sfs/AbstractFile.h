@@ -1,0 +1,135 @@
+// Physical files under a container: the abstract random-access file, the operating-system file,
+// the memory file, and a fault-injecting wrapper for tests.
+//
+// Positions and sizes are 64-bit. Read and Write return the bytes moved (a failure counts as a
+// short transfer); size changes the system refuses throw platform::Exception. A file object is
+// used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sfs {
+
+class TSFSAbstractFile {
+ public:
+  TSFSAbstractFile(const std::string& FileName, bool ReadOnly, bool Exclusive);
+  virtual ~TSFSAbstractFile() = default;
+  TSFSAbstractFile(const TSFSAbstractFile&) = delete;
+  TSFSAbstractFile& operator=(const TSFSAbstractFile&) = delete;
+
+  virtual void SetExclusive(bool Value) { FExclusive = Value; }
+  virtual void SetPosition(int64_t Pos) { Seek(Pos, 0); }
+  virtual int64_t GetPosition() { return Seek(0, 1); }
+  virtual void SetReadOnly(bool Value) { FReadOnly = Value; }
+  virtual void SetSize(int64_t NewSize) = 0;
+  virtual int64_t GetSize();
+  virtual void Close() = 0;
+  virtual void FlushBuffers() = 0;
+  virtual bool Open(bool bCreate) = 0;
+  virtual int32_t Read(void* Buffer, int32_t Count) = 0;
+  // Origin 0 = from the beginning, 1 = from the current position, 2 = from the end.
+  virtual int64_t Seek(int64_t Offset, uint16_t Origin) = 0;
+  virtual int32_t Write(const void* Buffer, int32_t Count) = 0;
+
+  bool Exclusive() const { return FExclusive; }
+  bool ReadOnly() const { return FReadOnly; }
+  const std::string& FileName() const { return FFileName; }
+
+ protected:
+  std::string FFileName;
+  bool FExclusive = false;
+  bool FReadOnly = false;
+};
+
+// A POSIX file. Exclusive opening takes a non-blocking exclusive lock (open fails while another
+// holder has the file locked). Growing the file reserves its blocks, so that a full disk shows
+// at the size change rather than at a later write.
+class TSFSDiskFile : public TSFSAbstractFile {
+ public:
+  TSFSDiskFile(const std::string& FileName, bool ReadOnly, bool Exclusive);
+  ~TSFSDiskFile() override;
+
+  void SetExclusive(bool Value) override;
+  void SetReadOnly(bool Value) override;
+  void SetSize(int64_t NewSize) override;  // throws "TSFSDiskFile.SetSize - <system error>"
+  int64_t GetSize() override;
+  void Close() override;
+  void FlushBuffers() override;
+  bool Open(bool bCreate) override;
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int64_t Seek(int64_t Offset, uint16_t Origin) override;
+  // Count 0 truncates the file at the current position.
+  int32_t Write(const void* Buffer, int32_t Count) override;
+
+  bool InternalOpen(const std::string& FileName, bool bCreate);
+  void Reopen();
+  const std::string& Directory() const { return FDirectory; }
+
+ private:
+  int32_t FHandle = -1;
+  std::string FDirectory;
+  int64_t FPos = 0;  // reads and writes are positional; the position lives here
+};
+
+// A file held in memory. It can only be created empty (or from an image, see Load).
+class TSFSMemoryFile : public TSFSAbstractFile {
+ public:
+  using TSFSAbstractFile::TSFSAbstractFile;
+
+  void SetSize(int64_t NewSize) override;
+  int64_t GetSize() override;
+  void Close() override { FStream.reset(); }
+  void FlushBuffers() override {}
+  // bCreate false throws "TSFSMemoryFile.Open - File cannot be open, only creation is available."
+  bool Open(bool bCreate) override;
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int64_t Seek(int64_t Offset, uint16_t Origin) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;
+
+  // Replaces the content of an open file with Image (the position moves to 0).
+  void Load(std::vector<uint8_t> Image);
+  const std::vector<uint8_t>* Data() const { return FStream.get(); }
+
+ private:
+  std::unique_ptr<std::vector<uint8_t>> FStream;
+  int64_t FPos = 0;
+};
+
+// Which physical operations fail, shared by every part of one container. Each operation of a
+// selected kind counts; the FailAt-th one fails and, when Sticky, every later one too. A failing
+// read or write moves no bytes; a failing size change throws.
+struct TSFSFaultPlan {
+  enum : uint32_t { fkRead = 1, fkWrite = 2, fkSize = 4, fkOpen = 8, fkAll = 15 };
+  uint32_t Kinds = fkAll;
+  int64_t FailAt = -1;  // -1: never
+  bool Sticky = true;
+  int64_t Count = 0;    // operations of the selected kinds seen so far
+  int64_t Failures = 0;
+
+  bool Hit(uint32_t Kind);
+};
+
+// Passes everything to an inner file and fails what the plan says.
+class TSFSFaultFile : public TSFSAbstractFile {
+ public:
+  TSFSFaultFile(std::unique_ptr<TSFSAbstractFile> Inner, std::shared_ptr<TSFSFaultPlan> Plan);
+
+  void SetSize(int64_t NewSize) override;
+  int64_t GetSize() override { return FInner->GetSize(); }
+  void Close() override { FInner->Close(); }
+  void FlushBuffers() override { FInner->FlushBuffers(); }
+  bool Open(bool bCreate) override;
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int64_t Seek(int64_t Offset, uint16_t Origin) override { return FInner->Seek(Offset, Origin); }
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  TSFSAbstractFile& Inner() { return *FInner; }
+
+ private:
+  std::unique_ptr<TSFSAbstractFile> FInner;
+  std::shared_ptr<TSFSFaultPlan> FPlan;
+};
+
+}  // namespace sfs

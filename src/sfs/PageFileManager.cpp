@@ -1,0 +1,209 @@
+#include "sfs/PageFileManager.h"
+
+#include <cstring>
+
+#include "crypto/Rijndael.h"
+#include "platform/Exception.h"
+#include "sfs/Checksum.h"
+
+namespace sfs {
+
+namespace {
+
+uint32_t HeaderCRC(const TSingleFileHeader& h) {
+  return CountCRC(reinterpret_cast<const uint8_t*>(&h) + cHeaderCRCOffset, SingleFileHeaderSize - cHeaderCRCOffset,
+                  crcFast);
+}
+
+}  // namespace
+
+TPageFileManager::TPageFileManager(std::unique_ptr<TSFSHugeFile> File, const std::string& FileName, bool ReadOnly,
+                                   bool Exclusive)
+    : FSFSFile(std::move(File)),
+      FFileName(FileName),
+      FInMemory(FSFSFile->InMemory()),
+      FReadOnly(ReadOnly),
+      FExclusive(Exclusive) {}
+
+TPageFileManager::~TPageFileManager() = default;
+
+void TPageFileManager::InitNewHeader(int32_t PageSize, int32_t ExtentPageCount, uint8_t CompressionLevel) {
+  std::memset(&FHeader, 0, sizeof(FHeader));
+  std::memcpy(FHeader.Signature, SingleFileSystemSignature, SignatureSize);
+  FHeader.Version = FormatVersion;
+  FHeader.PageSize = PageSize;
+  FHeader.ExtentPageCount = ExtentPageCount;
+  FHeader.HDRPageCount = 1;
+  FHeader.DIRFirstPageNo = -1;
+  FHeader.TOTALPageCount = 1;
+  FHeader.EncMethod = encNone;
+  FHeader.CompressionLevel = CompressionLevel;
+  // Page 0 is a whole page, so the first page after it starts at PageSize.
+  FSFSFile->SetSize(PageSize);
+  SaveSFHeader();
+}
+
+void TPageFileManager::LoadSFHeader() {
+  auto fail = [](const std::string& text) { throw platform::Exception("TPageFileManager.LoadSFHeader - " + text); };
+  if (FSFSFile->GetSize() < SingleFileHeaderSize) fail("the file is too short for a container header.");
+  FSFSFile->SetPosition(0);
+  if (FSFSFile->Read(&FHeader, SingleFileHeaderSize) != SingleFileHeaderSize) fail("cannot read the container header.");
+  if (std::memcmp(FHeader.Signature, SingleFileSystemSignature, SignatureSize) != 0) fail("invalid signature.");
+  if (FHeader.CRC != HeaderCRC(FHeader)) fail("header checksum error.");
+  if (!(FHeader.Version >= 1.0f && FHeader.Version < 2.0f)) fail("unsupported format version.");
+  if (!IsValidGeometry(FHeader.PageSize, FHeader.ExtentPageCount)) fail("invalid page or extent size.");
+  const auto& h = FHeader;
+  if (h.HDRPageCount != 1 || h.GAMPageCount < 0 || h.PFSPageCount < 0 || h.DIRPageCount < 0 ||
+      h.DIRElementsCount < 0 || h.TOTALPageCount < 1 || h.EncMethod > encRijndael)
+    fail("invalid page counts.");
+  if (h.DIRPageCount > h.TOTALPageCount || h.PFSPageCount > h.TOTALPageCount || h.GAMPageCount > h.PFSPageCount)
+    fail("invalid page counts.");
+  const TMapGeometry g = ComputeGeometry(h.PageSize, h.ExtentPageCount);
+  if (int64_t{h.DIRElementsCount} > int64_t{h.DIRPageCount} * g.DIRElementsPerPage ||
+      int64_t{h.DIRElementsCount} <= int64_t{h.DIRPageCount - 1} * g.DIRElementsPerPage)
+    fail("invalid directory counts.");
+  if (h.DIRPageCount > 0 && (h.DIRFirstPageNo < 1 || h.DIRFirstPageNo >= h.TOTALPageCount))
+    fail("invalid directory counts.");
+}
+
+void TPageFileManager::SaveSFHeader() {
+  if (FReadOnly) return;
+  FHeader.CRC = HeaderCRC(FHeader);
+  FSFSFile->SetPosition(0);
+  FSFSFile->WriteBuffer(&FHeader, SingleFileHeaderSize);
+}
+
+bool TPageFileManager::ReadPage(TFFPage& Page, int32_t PageNo, bool bIgnoreEncrypted, const std::string& Key,
+                                int32_t DataSize) {
+  FLastError = erOk;
+  const std::string& key = Key.empty() ? FKey : Key;
+  if (DataSize < 0) DataSize = GetPageDataSize();
+  // Page 0 is the container header and nothing lies past the page space: refuse such numbers
+  // (a damaged map or record may carry them).
+  if (PageNo < FHeader.HDRPageCount || PageNo >= FHeader.TOTALPageCount) {
+    FLastError = erReadPageHeaderError;
+    return false;
+  }
+  if (DataSize > GetPageDataSize()) {
+    FLastError = erReadPageError;
+    return false;
+  }
+  if (DataSize > 0 && Page.pData == nullptr) throw platform::Exception("TPageFileManager.ReadPage - pData is nil.");
+  FSFSFile->SetPosition(PageNoToOffset(PageNo));
+  FScratch.resize(static_cast<size_t>(PageHeaderSize + DataSize));
+  const int32_t got = FSFSFile->Read(FScratch.data(), PageHeaderSize + DataSize);
+  if (got < PageHeaderSize) {
+    FLastError = erReadPageHeaderError;
+    return false;
+  }
+  std::memcpy(&Page.PageHeader, FScratch.data(), PageHeaderSize);
+  if (DataSize == 0) return true;
+  if (got < PageHeaderSize + DataSize) {
+    FLastError = erReadPageError;
+    return false;
+  }
+  std::memcpy(Page.pData, FScratch.data() + PageHeaderSize, static_cast<size_t>(DataSize));
+  if (!CheckCRC(Page.pData, DataSize, static_cast<TCRCMode>(Page.PageHeader.CrcType), Page.PageHeader.CRC)) {
+    FLastError = erCRCError;
+    return false;
+  }
+  if (!bIgnoreEncrypted && !DecodeBuffer(Page.pData, DataSize, key, Page.PageHeader.EncType)) {
+    FLastError = erDecodeError;
+    return false;
+  }
+  return true;
+}
+
+bool TPageFileManager::WritePage(TFFPage& Page, int32_t PageNo, const std::string& Key, int32_t DataSize) {
+  FLastError = erOk;
+  const std::string& key = Key.empty() ? FKey : Key;
+  if (DataSize < 0) DataSize = GetPageDataSize();
+  if (PageNo < FHeader.HDRPageCount || PageNo >= FHeader.TOTALPageCount || FReadOnly) {
+    FLastError = erWritePageHeaderError;
+    return false;
+  }
+  if (DataSize > GetPageDataSize()) {
+    FLastError = erWritePageError;
+    return false;
+  }
+  const bool withData = Page.pData != nullptr && DataSize > 0;
+  if (withData) {
+    if (!EncodeBuffer(Page.pData, DataSize, key, Page.PageHeader.EncType)) {
+      FLastError = erEncodeError;
+      return false;
+    }
+    Page.PageHeader.CRC = CountCRC(Page.pData, DataSize, static_cast<TCRCMode>(Page.PageHeader.CrcType));
+  }
+  // A page written with less data than it holds gets a zero tail, so no stale bytes of an
+  // earlier use of the page remain where no checksum covers them.
+  const int32_t total = PageHeaderSize + (withData ? GetPageDataSize() : 0);
+  FScratch.assign(static_cast<size_t>(total), 0);
+  std::memcpy(FScratch.data(), &Page.PageHeader, PageHeaderSize);
+  if (withData) std::memcpy(FScratch.data() + PageHeaderSize, Page.pData, static_cast<size_t>(DataSize));
+  FSFSFile->SetPosition(PageNoToOffset(PageNo));
+  int32_t put = 0;
+  try {
+    put = FSFSFile->Write(FScratch.data(), total);
+  } catch (const platform::Exception&) {
+    put = 0;  // growing the file failed
+  }
+  if (put < PageHeaderSize) {
+    FLastError = erWritePageHeaderError;
+    return false;
+  }
+  if (put < total) {
+    FLastError = erWritePageError;
+    return false;
+  }
+  return true;
+}
+
+bool TPageFileManager::AppendPages(int32_t qty) {
+  try {
+    const int64_t newSize = (int64_t{FHeader.TOTALPageCount} + qty) * FHeader.PageSize;
+    FSFSFile->SetSize(newSize);
+    if (FSFSFile->GetSize() != newSize) return false;
+    FHeader.TOTALPageCount += qty;
+    SaveSFHeader();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TPageFileManager::EnsurePhysicalPages(int32_t LastPageNo) {
+  const int64_t need = (int64_t{LastPageNo} + 1) * FHeader.PageSize;
+  if (FSFSFile->GetSize() >= need) return true;
+  try {
+    FSFSFile->SetSize(need);
+    return FSFSFile->GetSize() == need;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TPageFileManager::EncodeBuffer(void* Buffer, int32_t Size, const std::string& Key, uint8_t EncType) {
+  if (EncType == encNone) return true;
+  if (EncType != encRijndael) throw platform::Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
+  try {
+    crypto::TCipher_Rijndael cipher(Key);
+    cipher.EncodeBuffer(Buffer, Buffer, Size);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TPageFileManager::DecodeBuffer(void* Buffer, int32_t Size, const std::string& Key, uint8_t EncType) {
+  if (EncType == encNone) return true;
+  if (EncType != encRijndael) return false;
+  try {
+    crypto::TCipher_Rijndael cipher(Key);
+    cipher.DecodeBuffer(Buffer, Buffer, Size);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace sfs

@@ -1,0 +1,79 @@
+// TPageFileManager: the page space of a container on top of its huge file.
+//
+// Page 0 holds the container header; every other page is a 32-byte page header and a data area
+// of PageSize - 32 bytes. ReadPage and WritePage check and set the checksum of the data bytes as
+// stored and decipher / encipher them (a fresh cipher per page, keyed from the key string). The
+// header in FHeader is the single source of the page counts; the other managers change it and
+// SaveSFHeader writes it. Page operations report by a false result and FLastError.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sfs/ContainerFormat.h"
+#include "sfs/HugeFile.h"
+
+namespace sfs {
+
+// A page buffer that owns its data bytes (PageDataSize of them, zero-filled).
+class TPageBuffer : public TFFPage {
+ public:
+  explicit TPageBuffer(int32_t DataSize) : FData(static_cast<size_t>(DataSize), 0) {
+    PageHeader.NextPageNo = -1;
+    pData = FData.data();
+  }
+  TPageBuffer(const TPageBuffer&) = delete;
+  TPageBuffer& operator=(const TPageBuffer&) = delete;
+  void Zero() { std::fill(FData.begin(), FData.end(), uint8_t{0}); }
+  int32_t Size() const { return static_cast<int32_t>(FData.size()); }
+
+ private:
+  std::vector<uint8_t> FData;
+};
+
+class TPageFileManager {
+ public:
+  // Takes ownership of the huge file, which must be open (created or with its chain opened).
+  TPageFileManager(std::unique_ptr<TSFSHugeFile> File, const std::string& FileName, bool ReadOnly, bool Exclusive);
+  ~TPageFileManager();
+
+  // Writes a fresh header for a new container: HDRPageCount 1, TOTALPageCount 1, no maps.
+  void InitNewHeader(int32_t PageSize, int32_t ExtentPageCount, uint8_t CompressionLevel);
+  // Reads page 0 and checks signature, checksum and the layout fields; throws
+  // "TPageFileManager.LoadSFHeader - <what is wrong>".
+  void LoadSFHeader();
+  void SaveSFHeader();
+
+  int64_t PageNoToOffset(int32_t PageNo) const { return int64_t{PageNo} * FHeader.PageSize; }
+  int32_t GetPageDataSize() const { return FHeader.PageSize - PageHeaderSize; }
+  int32_t PageDataSize() const { return GetPageDataSize(); }
+
+  bool ReadPage(TFFPage& Page, int32_t PageNo, bool bIgnoreEncrypted, const std::string& Key = {}, int32_t DataSize = -1);
+  bool WritePage(TFFPage& Page, int32_t PageNo, const std::string& Key = {}, int32_t DataSize = -1);
+  bool AppendPages(int32_t qty);
+  // Grows the file, when it is shorter, so that page LastPageNo has bytes on disk.
+  bool EnsurePhysicalPages(int32_t LastPageNo);
+
+  bool EncodeBuffer(void* Buffer, int32_t Size, const std::string& Key, uint8_t EncType);
+  bool DecodeBuffer(void* Buffer, int32_t Size, const std::string& Key, uint8_t EncType);
+
+  TSFSHugeFile& SFSFile() { return *FSFSFile; }
+  bool InMemory() const { return FInMemory; }
+  bool ReadOnly() const { return FReadOnly; }
+
+  TSingleFileHeader FHeader{};
+  std::string FKey;  // container key (empty when the container is not enciphered)
+  int32_t FLastError = 0;
+
+ private:
+  std::unique_ptr<TSFSHugeFile> FSFSFile;
+  std::string FFileName;
+  bool FInMemory;
+  bool FReadOnly;
+  bool FExclusive;
+  std::vector<uint8_t> FScratch;  // header and data of one page, written in one call
+};
+
+}  // namespace sfs

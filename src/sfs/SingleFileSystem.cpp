@@ -1,0 +1,600 @@
+#include "sfs/SingleFileSystem.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sfs/DIRManager.h"
+#include "sfs/FreeSpaceManager.h"
+#include "sfs/HugeFile.h"
+#include "sfs/PageFileManager.h"
+#include "sfs/PasswordLink.h"
+#include "sfs/UserFilePageMapManager.h"
+
+namespace sfs {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+std::vector<std::string> SplitPath(const std::string& Path) {
+  std::vector<std::string> parts;
+  std::string cur;
+  for (char c : Path) {
+    if (IsSeparator(c)) {
+      if (!cur.empty()) parts.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) parts.push_back(cur);
+  return parts;
+}
+
+// The last component of a path, without a trailing separator.
+std::string LastComponent(const std::string& Path) {
+  const auto parts = SplitPath(Path);
+  return parts.empty() ? std::string() : parts.back();
+}
+
+}  // namespace
+
+TSingleFileSystem::TSingleFileSystem() = default;
+
+TSingleFileSystem::~TSingleFileSystem() {
+  try {
+    Close();
+  } catch (...) {
+    // Closing flushes nothing that could fail in a way the destructor could report.
+  }
+}
+
+void TSingleFileSystem::Close() {
+  FFileHandles.Clear();
+  FUFM.reset();
+  FDM.reset();
+  FFSM.reset();
+  FPFM.reset();
+}
+
+void TSingleFileSystem::InitManagers(bool) {
+  FFSM = std::make_unique<TFreeSpaceManager>(*FPFM);
+  FDM = std::make_unique<TDIRManager>(*FPFM, *FFSM);
+  FUFM = std::make_unique<TUserFilePageMapManager>(*FPFM, *FFSM);
+}
+
+const TSingleFileHeader& TSingleFileSystem::Header() const {
+  platform::BDAssert(FPFM != nullptr, "TSingleFileSystem - the container is not open");
+  return FPFM->FHeader;
+}
+
+int32_t TSingleFileSystem::PageDataSize() const { return FPFM ? FPFM->GetPageDataSize() : 0; }
+
+TSFSCompressionLevel TSingleFileSystem::GetCompressionLevel() const {
+  return static_cast<TSFSCompressionLevel>(Header().CompressionLevel);
+}
+
+// ---- Creating and opening -------------------------------------------------------------------------
+
+static void CreateImpl(TSingleFileSystem& self, const std::string& FileName, bool InMemory,
+                       const TSFSCreateOptions& o, std::shared_ptr<TSFSFaultPlan> plan,
+                       std::unique_ptr<TPageFileManager>& pfm) {
+  auto fail = [](const std::string& text) { throw platform::Exception("TSingleFileSystem.Create - " + text); };
+  (void)self;
+  if (!IsValidGeometry(o.PageSize, o.ExtentPageCount)) fail("invalid page size or extent size.");
+  if (o.Password.size() > 32) fail("the password is longer than 32 characters.");
+  if (static_cast<uint8_t>(o.CompressionLevel) > 9) fail("invalid compression level.");
+  const int64_t stub = static_cast<int64_t>(o.Stub.size());
+  int64_t partSize = cUnsplitPartitionSize;
+  if (o.PartSize != 0) {
+    // A part must at least hold its header (and the stub) and one byte of pages.
+    if (o.PartSize <= HFPHeaderSize + stub) fail("the part size is too small.");
+    partSize = o.PartSize;
+  }
+  auto huge = std::make_unique<TSFSHugeFile>(FileName, false, false, InMemory, partSize, stub);
+  if (plan) huge->SetFaultPlan(plan);
+  if (!huge->CreateFilesChain(o.Stub)) fail("cannot create the file \"" + FileName + "\".");
+  pfm = std::make_unique<TPageFileManager>(std::move(huge), FileName, false, false);
+  pfm->InitNewHeader(o.PageSize, o.ExtentPageCount, static_cast<uint8_t>(o.CompressionLevel));
+  if (!o.Password.empty()) {
+    MakePasswordHeader(pfm->FHeader.PasswordHeader, o.Password, o.Question, o.Answer);
+    pfm->FHeader.EncMethod = encRijndael;
+    std::string key;
+    if (!CheckPasswordHeader(pfm->FHeader.PasswordHeader, o.Password, key)) fail("the password header does not verify.");
+    pfm->FKey = key;
+    pfm->SaveSFHeader();
+  }
+}
+
+void TSingleFileSystem::CreateContainer(const std::string& FileName, const TSFSCreateOptions& Options) {
+  Close();
+  CreateImpl(*this, FileName, false, Options, FFaultPlan, FPFM);
+  FFileName = FileName;
+  FInMemory = false;
+  FReadOnly = false;
+  FPassword = Options.Password;
+  try {
+    InitManagers(true);
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+void TSingleFileSystem::CreateInMemory(const TSFSCreateOptions& Options) {
+  Close();
+  CreateImpl(*this, ":memory:", true, Options, FFaultPlan, FPFM);
+  FFileName = ":memory:";
+  FInMemory = true;
+  FReadOnly = false;
+  FPassword = Options.Password;
+  try {
+    InitManagers(true);
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+static void OpenCommon(std::unique_ptr<TPageFileManager>& pfm, const std::string& Password) {
+  pfm->LoadSFHeader();
+  if (pfm->FHeader.EncMethod != encNone) {
+    if (Password.empty())
+      throw ESFSPasswordError("TSingleFileSystem.Open - the container is protected by a password.");
+    std::string key;
+    if (!CheckPasswordHeader(pfm->FHeader.PasswordHeader, Password, key))
+      throw ESFSPasswordError("TSingleFileSystem.Open - wrong password.");
+    pfm->FKey = key;
+  }
+}
+
+void TSingleFileSystem::OpenContainer(const std::string& FileName, const std::string& Password, bool ReadOnly,
+                                      bool Exclusive) {
+  Close();
+  try {
+    auto huge = std::make_unique<TSFSHugeFile>(FileName, ReadOnly, Exclusive, false, cUnsplitPartitionSize, 0);
+    if (FFaultPlan) huge->SetFaultPlan(FFaultPlan);
+    huge->OpenFilesChain();
+    FPFM = std::make_unique<TPageFileManager>(std::move(huge), FileName, ReadOnly, Exclusive);
+    OpenCommon(FPFM, Password);
+    InitManagers(false);
+  } catch (...) {
+    Close();
+    throw;
+  }
+  FFileName = FileName;
+  FInMemory = false;
+  FReadOnly = ReadOnly;
+  FExclusive = Exclusive;
+  FPassword = Password;
+}
+
+void TSingleFileSystem::OpenFromImage(std::vector<uint8_t> Image, const std::string& Password, bool ReadOnly) {
+  Close();
+  try {
+    auto huge = std::make_unique<TSFSHugeFile>(":memory:", ReadOnly, false, true, cUnsplitPartitionSize, 0);
+    if (FFaultPlan) huge->SetFaultPlan(FFaultPlan);
+    huge->OpenFromImage(std::move(Image));
+    FPFM = std::make_unique<TPageFileManager>(std::move(huge), ":memory:", ReadOnly, false);
+    OpenCommon(FPFM, Password);
+    InitManagers(false);
+  } catch (...) {
+    Close();
+    throw;
+  }
+  FFileName = ":memory:";
+  FInMemory = true;
+  FReadOnly = ReadOnly;
+  FPassword = Password;
+}
+
+std::vector<uint8_t> TSingleFileSystem::SaveToImage() const {
+  platform::BDAssert(FPFM != nullptr && FInMemory, "TSingleFileSystem.SaveToImage - no container in memory");
+  const std::vector<uint8_t>* image = FPFM->SFSFile().MemoryImage();
+  platform::BDAssert(image != nullptr, "TSingleFileSystem.SaveToImage - no container in memory");
+  return *image;
+}
+
+// ---- Callbacks ------------------------------------------------------------------------------------
+
+void TSingleFileSystem::DoOnPassword(const std::string& FileName, std::string& NewPassword, bool& SkipFile) {
+  if (FOnPassword) {
+    FOnPassword(*this, FileName, NewPassword, SkipFile);
+    return;
+  }
+  // No one to ask: the file is skipped.
+  SkipFile = true;
+}
+
+void TSingleFileSystem::DoOnDiskFull() {
+  if (FOnDiskFull) FOnDiskFull(*this);
+}
+
+// ---- Files ----------------------------------------------------------------------------------------
+
+bool TSingleFileSystem::FileExists(const std::string& FileName) { return FDM->FindByName(FileName) >= 0; }
+
+int32_t TSingleFileSystem::FindByName(const std::string& FileName) { return FDM->FindByName(FileName); }
+
+bool TSingleFileSystem::GetFileInfo(const std::string& FileName, TDirectoryElement& Element) {
+  const int32_t item = FDM->FindByName(FileName);
+  if (item < 0) return false;
+  FDM->ReadItem(item, Element);
+  return true;
+}
+
+bool TSingleFileSystem::DeleteFile(const std::string& FileName) {
+  if (FReadOnly) return false;
+  const int32_t item = FDM->FindByName(FileName);
+  if (item < 0 || FDM->GetOpenFiles(item) != 0) return false;
+  TDirectoryElement e;
+  FDM->ReadItem(item, e);
+  if (e.IsFolder) {
+    // A folder goes only when it is empty; its records would be lost otherwise.
+    for (int32_t i = 0; i < FDM->ItemCount(); ++i) {
+      const TDirectoryElement& c = FDM->DIR().Item(i);
+      if (!c.IsDeleted && c.ParentID == item) return false;
+    }
+  }
+  e.IsDeleted = 1;
+  e.LastModifiedTime = NowFileTime();
+  if (!FUFM->SetSize(e, true, 0)) {
+    FLastError = FUFM->FLastError;
+    return false;
+  }
+  e.FileSize = 0;
+  FDM->WriteItem(item, e);
+  return true;
+}
+
+int32_t TSingleFileSystem::FileCreate(const std::string& FileName, const std::string& Password,
+                                      const std::string& Question, const std::string& Answer) {
+  FLastError = erOk;
+  if (FReadOnly) {
+    FLastError = erWritePageHeaderError;
+    return -1;
+  }
+  const std::string last = LastComponent(FileName);
+  if (last.empty() || last == "." || last == "..") {
+    FLastError = erInvalidPath;
+    return -1;
+  }
+  if (FileExists(FileName) && !DeleteFile(FileName)) {
+    FLastError = erFileNotDeleted;
+    return erFileNotDeleted;
+  }
+  FDM->FLastError = erOk;
+  const int32_t r = FDM->FileCreate(FileName, Password, Question, Answer);
+  if (r < 0) {
+    FLastError = FDM->FLastError != erOk ? FDM->FLastError : erInvalidPath;
+    if (FLastError == erDiskFull) DoOnDiskFull();
+  }
+  return r;
+}
+
+int32_t TSingleFileSystem::FileOpen(const std::string& FileName, uint16_t Mode, const std::string& Password,
+                                    const std::string& Question, const std::string& Answer) {
+  FLastError = erOk;
+  std::string password = Password;
+  if (Mode == platform::fmCreate) {
+    const int32_t r = FileCreate(FileName, Password, Question, Answer);
+    if (r < 0) return r;
+  } else if (FileExists(FileName) && !FDM->IsPasswordValid(FileName, password)) {
+    bool skip = false;
+    bool valid = false;
+    while (!skip && !valid) {
+      DoOnPassword(FileName, password, skip);
+      if (!skip) valid = FDM->IsPasswordValid(FileName, password);
+    }
+    if (!valid) return -1;
+  }
+  std::string key;
+  const int32_t item = FDM->FileOpen(FileName, password, key);
+  if (item < 0) {
+    FLastError = erFileNotFound;
+    return item;
+  }
+  auto h = std::make_unique<TUserFileHandle>();
+  h->FileID = item;
+  h->Position = 0;
+  h->Mode = Mode;
+  h->Key = key;
+  const int32_t handle = FFileHandles.GetNextKeyValue();
+  FFileHandles.Insert(handle, std::move(h));
+  return handle;
+}
+
+void TSingleFileSystem::FileClose(int32_t Handle) {
+  TUserFileHandle* h = FFileHandles.Find(Handle);
+  if (!h) return;
+  FDM->FileClose(h->FileID);
+  FFileHandles.Delete(Handle);
+}
+
+void TSingleFileSystem::ExpectedPageHeader(const TDirectoryElement& Item, const TUserFileHandle& H, TFFPage& Page,
+                                           std::string& Key) const {
+  Page.PageHeader = TPageHeader{};
+  Page.PageHeader.NextPageNo = -1;
+  Page.PageHeader.PageType = UFPage;
+  Page.PageHeader.CrcType = cCrcTypeFast;
+  if (Item.EncMethod != encNone) {
+    Page.PageHeader.EncType = Item.EncMethod;
+    Key = H.Key;
+  } else {
+    Page.PageHeader.EncType = FPFM->FHeader.EncMethod;
+    Key = FPFM->FHeader.EncMethod != encNone ? FPFM->FKey : std::string();
+  }
+}
+
+int32_t TSingleFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Count) {
+  FLastError = erOk;
+  TUserFileHandle* h = FFileHandles.Find(Handle);
+  if (!h || Count <= 0 || h->Position < 0) return 0;
+  TDirectoryElement e;
+  FDM->ReadItem(h->FileID, e);
+  const int64_t available = std::min<int64_t>(Count, e.FileSize - h->Position);
+  if (available < 1) return 0;
+  TIntegerArray pages;
+  FUFM->GetPages(e, false, h->Position, available, pages);
+  if (pages.ItemCount() == 0) throw platform::Exception("TSingleFileSystem.FileRead - no pages were found by UFM.");
+  const int32_t d = FPFM->GetPageDataSize();
+  TPageBuffer page(d);
+  std::string key;
+  ExpectedPageHeader(e, *h, page, key);
+  // A file with a password of its own is read with its key; otherwise the page file's default.
+  const std::string& readKey = e.EncMethod != encNone ? h->Key : std::string();
+  int64_t done = 0;
+  for (int32_t i = 0; i < pages.ItemCount() && done < available; ++i) {
+    const int32_t off = i == 0 ? static_cast<int32_t>(h->Position % d) : 0;
+    // Never past the end of the file, even when the caller asked for more.
+    const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(d - off, available - done));
+    if (!FPFM->ReadPage(page, pages[i], false, readKey, -1)) {
+      FLastError = FPFM->FLastError;
+      break;
+    }
+    if (page.PageHeader.PageType != UFPage) {
+      FLastError = erReadPageFailed;
+      break;
+    }
+    std::memcpy(static_cast<uint8_t*>(Buffer) + done, page.pData + off, static_cast<size_t>(chunk));
+    done += chunk;
+  }
+  h->Position += done;
+  return static_cast<int32_t>(done);
+}
+
+int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t Count) {
+  FLastError = erOk;
+  TUserFileHandle* h = FFileHandles.Find(Handle);
+  if (Count < 1 || !h) return 0;
+  if (FReadOnly || h->Position < 0) {
+    FLastError = FReadOnly ? erWritePageHeaderError : erInvalidHandle;
+    return 0;
+  }
+  TDirectoryElement e;
+  FDM->ReadItem(h->FileID, e);
+  TIntegerArray pages;
+  const int32_t oldFirstMap = e.FirstMapPageNo;
+  if (!FUFM->GetPages(e, true, h->Position, Count, pages)) {
+    FLastError = FUFM->FLastError;
+    if (FLastError == erDiskFull) DoOnDiskFull();
+    // A first map page may have been set before the failure; keep the record in step with it.
+    if (e.FirstMapPageNo != oldFirstMap) FDM->WriteItem(h->FileID, e);
+    return 0;
+  }
+  int64_t done = 0;
+  if (pages.ItemCount() > 0) {
+    const int32_t d = FPFM->GetPageDataSize();
+    TPageBuffer page(d);
+    std::string key;
+    ExpectedPageHeader(e, *h, page, key);
+    const TPageHeader expected = page.PageHeader;
+    const std::string& readKey = e.EncMethod != encNone ? h->Key : std::string();
+    for (int32_t i = 0; i < pages.ItemCount() && done < Count; ++i) {
+      const int32_t off = i == 0 ? static_cast<int32_t>(h->Position % d) : 0;
+      const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(d - off, Count - done));
+      if (off >= 1 || chunk < d) {
+        if (!FPFM->ReadPage(page, pages[i], false, readKey, -1)) {
+          FLastError = FPFM->FLastError;
+          break;
+        }
+      }
+      page.PageHeader = expected;
+      std::memcpy(page.pData + off, static_cast<const uint8_t*>(Buffer) + done, static_cast<size_t>(chunk));
+      if (!FPFM->WritePage(page, pages[i], key, -1)) {
+        FLastError = FPFM->FLastError;
+        break;
+      }
+      done += chunk;
+    }
+  }
+  h->Position += done;
+  if (h->Position > e.FileSize) e.FileSize = h->Position;
+  e.LastModifiedTime = NowFileTime();
+  FDM->WriteItem(h->FileID, e);
+  return static_cast<int32_t>(done);
+}
+
+int64_t TSingleFileSystem::FileSeek(int32_t Handle, uint16_t Origin, int64_t Offset) {
+  TUserFileHandle* h = FFileHandles.Find(Handle);
+  if (!h) return 0;
+  switch (Origin) {
+    case 0: h->Position = Offset; break;
+    case 1: h->Position += Offset; break;
+    default: {
+      TDirectoryElement e;
+      FDM->ReadItem(h->FileID, e);
+      h->Position = e.FileSize + Offset;
+      break;
+    }
+  }
+  return h->Position;
+}
+
+int64_t TSingleFileSystem::FileGetSize(int32_t Handle) {
+  TUserFileHandle* h = FFileHandles.Find(Handle);
+  if (!h) return erInvalidHandle;
+  TDirectoryElement e;
+  FDM->ReadItem(h->FileID, e);
+  return e.FileSize;
+}
+
+int64_t TSingleFileSystem::FileSetSize(int32_t Handle, int64_t NewSize) {
+  FLastError = erOk;
+  TUserFileHandle* h = FFileHandles.Find(Handle);
+  if (!h || NewSize < 0) {
+    FLastError = erInvalidHandle;
+    return erInvalidHandle;
+  }
+  if (FReadOnly) {
+    FLastError = erWritePageHeaderError;
+    return erWritePageHeaderError;
+  }
+  TDirectoryElement e;
+  FDM->ReadItem(h->FileID, e);
+  const int32_t oldFirstMap = e.FirstMapPageNo;
+  if (!FUFM->SetSize(e, true, NewSize)) {
+    FLastError = FUFM->FLastError;
+    if (FLastError == erDiskFull) DoOnDiskFull();
+    if (e.FirstMapPageNo != oldFirstMap) FDM->WriteItem(h->FileID, e);
+    return FLastError;
+  }
+  e.FileSize = NewSize;
+  e.LastModifiedTime = NowFileTime();
+  FDM->WriteItem(h->FileID, e);
+  h->Position = NewSize;
+  return NewSize;
+}
+
+// ---- Folders and names ----------------------------------------------------------------------------
+
+bool TSingleFileSystem::DirectoryExists(const std::string& Path) {
+  const int32_t item = FDM->FindByName(Path);
+  if (item == rootID) return true;
+  if (item < 0) return false;
+  return FDM->DIR().Item(item).IsFolder != 0;
+}
+
+int32_t TSingleFileSystem::ForceDirectories(const std::string& Path) {
+  FLastError = erOk;
+  int32_t parent = (!Path.empty() && IsSeparator(Path[0])) ? rootID : FDM->CurrentDir;
+  for (const std::string& comp : SplitPath(Path)) {
+    if (comp == "." || comp == ".." || comp.size() > MaxFileNameLength) {
+      FLastError = erInvalidPath;
+      return erInvalidPath;
+    }
+    const int32_t found = FDM->DIR().FindFileByName(comp, parent);
+    if (found >= 0) {
+      if (!FDM->DIR().Item(found).IsFolder) {
+        FLastError = erInvalidPath;
+        return erInvalidPath;
+      }
+      parent = found;
+      continue;
+    }
+    if (FReadOnly) {
+      FLastError = erWritePageHeaderError;
+      return FLastError;
+    }
+    TDirectoryElement e;
+    InitDirectoryElement(e);
+    SetFileName(comp, e);
+    e.ParentID = parent;
+    e.FirstMapPageNo = -1;
+    e.IsFolder = 1;
+    e.CreationTime = NowFileTime();
+    e.LastModifiedTime = e.LastAccessTime = e.CreationTime;
+    int32_t item = -1;
+    if (!FDM->AddItem(e, item)) {
+      FLastError = FDM->FLastError;
+      if (FLastError == erDiskFull) DoOnDiskFull();
+      return FLastError;
+    }
+    parent = item;
+  }
+  return parent;
+}
+
+bool TSingleFileSystem::RenameFile(const std::string& OldName, const std::string& NewName) {
+  FLastError = erOk;
+  if (FReadOnly) return false;
+  const int32_t item = FDM->FindByName(OldName);
+  if (item < 0 || FDM->GetOpenFiles(item) > 0 || FDM->FindByName(NewName) >= 0) {
+    FLastError = erRenameFileError;
+    return false;
+  }
+  std::string path, name;
+  int32_t parent = FDM->CurrentDir;
+  if (ExtractPathAndPattern(NewName, path, name))
+    parent = FDM->FindByName(path);
+  else
+    name = LastComponent(NewName);
+  if (parent < -1 || name.empty() || name == "." || name == ".." || name.size() > MaxFileNameLength ||
+      (parent >= 0 && !FDM->DIR().Item(parent).IsFolder)) {
+    FLastError = erRenameFileError;
+    return false;
+  }
+  // A folder cannot move into its own subtree.
+  for (int32_t p = parent, steps = 0; p >= 0 && steps <= FDM->ItemCount(); p = FDM->DIR().Item(p).ParentID, ++steps)
+    if (p == item) {
+      FLastError = erRenameFileError;
+      return false;
+    }
+  TDirectoryElement e;
+  FDM->ReadItem(item, e);
+  SetFileName(name, e);
+  e.ParentID = parent;
+  e.LastModifiedTime = NowFileTime();
+  FDM->WriteItem(item, e);
+  return true;
+}
+
+bool TSingleFileSystem::ReplaceFile(const std::string& TempName, const std::string& FileName) {
+  if (FDM->FindByName(TempName) < 0) return false;
+  if (FDM->FindByName(FileName) < 0) return RenameFile(TempName, FileName);
+  std::string aside;
+  for (int i = 0;; ++i) {
+    aside = FileName + ".~old" + (i ? std::to_string(i) : std::string());
+    if (FDM->FindByName(aside) < 0) break;
+  }
+  if (!RenameFile(FileName, aside)) return false;
+  if (!RenameFile(TempName, FileName)) {
+    RenameFile(aside, FileName);
+    return false;
+  }
+  DeleteFile(aside);
+  return true;
+}
+
+std::string TSingleFileSystem::FullPath(int32_t ItemNo) {
+  std::vector<std::string> parts;
+  int32_t p = ItemNo;
+  // A damaged parent chain ends the walk rather than looping.
+  for (int32_t steps = 0; p >= 0 && p < FDM->ItemCount() && steps <= FDM->ItemCount(); ++steps) {
+    const TDirectoryElement& e = FDM->DIR().Item(p);
+    parts.emplace_back(ElementName(e));
+    p = e.ParentID;
+  }
+  std::string path;
+  for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
+    if (!path.empty()) path += '/';
+    path += *it;
+  }
+  return path;
+}
+
+std::vector<TSFSListEntry> TSingleFileSystem::ListFiles() {
+  std::vector<TSFSListEntry> list;
+  for (int32_t i = 0; i < FDM->ItemCount(); ++i) {
+    const TDirectoryElement& e = FDM->DIR().Item(i);
+    if (e.IsDeleted) continue;
+    TSFSListEntry entry;
+    entry.ItemNo = i;
+    entry.Path = FullPath(i);
+    entry.Element = e;
+    list.push_back(std::move(entry));
+  }
+  return list;
+}
+
+}  // namespace sfs

@@ -1,0 +1,8 @@
+# Storage engine and container object: physical files, page file, maps, directory, page maps.
+bd_test(sfs_storage_test
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/storage_files_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/storage_container_test.cpp
+  DEPS bd_sfs_storage bd_sfs_codecs
+  LABELS storage
+)
