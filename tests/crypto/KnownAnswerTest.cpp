@@ -2,7 +2,6 @@
 // against every implementation (both AES paths).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -36,8 +35,7 @@ std::string DecodeField(const std::string& field) {
 }
 
 std::vector<TVector> LoadVectors() {
-  const char* root = std::getenv("BD_SOURCE_DIR");
-  const std::string path = std::string(root ? root : ".") + "/tests/crypto/data/known_answers.txt";
+  const std::string path = std::string(BD_CRYPTO_DATA_DIR) + "/known_answers.txt";
   std::ifstream in(path);
   EXPECT_TRUE(in.good()) << "cannot read " << path;
   std::vector<TVector> vectors;

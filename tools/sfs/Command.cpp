@@ -65,6 +65,11 @@ int RunTool(int argc, char** argv) {
     return nullptr;
   };
 
+  if (argc > 1 && argv[1][0] != '-' && Registry().count(argv[1]) == 0) {
+    PrintError(std::string("unknown command \"") + argv[1] + "\"");
+    PrintUsage(nullptr);
+    return 2;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

@@ -1,0 +1,32 @@
+// Copying file contents into and out of a container for `sfs put` and `sfs get`, and the content
+// check `sfs check` runs on every file.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sfs/Compression.h"
+#include "sfs/SingleFileSystem.h"
+
+namespace sfstool {
+
+// Writes Data as the new file Name (which must not exist or is replaced), with FilePassword as
+// the file's own password when not empty. Level is the compression level asked for.
+// TToolError on failure ("disk full" when the container cannot grow); a half-written file is
+// deleted again.
+void WriteContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name, std::string_view Data,
+                        sfs::TSFSCompressionLevel Level, const std::string& FilePassword);
+
+// The whole content of the file Name, opened with FilePassword when it has a password of its own.
+// TToolError for a missing file, a wrong password or a read error.
+std::string ReadContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name, const std::string& FilePassword);
+
+// Problems found in the content of the file Name beyond what the storage engine checks
+// (for compressed files: the block chain and block checksums). One line per problem.
+std::vector<std::string> CheckContainerFileContent(sfs::TSingleFileSystem& Fs, const std::string& Name);
+
+// True when the file's content is stored in compressed blocks.
+bool IsCompressedContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name);
+
+}  // namespace sfstool
