@@ -300,8 +300,10 @@ void TForm1::FormShow() {
     SetText(DirectX, FConfig.settingsIni ? FConfig.settingsIni->ReadString("Options", "DirectXAnzeige", "") : "");
     AufloesungRadioButton->setText(DecodeText(Text("ActualRes"), Charset));
     VollbildRadioButton->setText(DecodeText(Text("Fullscreen"), Charset));
-    AllProgramsCheckBox->setText(
-        DecodeText(Caption(FConfig.captionsIni.get(), "AllPrograms", cDefaultAllProgramsText), Charset));
+    // The default is the program's own (code page 1252) text, whatever the language file's set.
+    const bool hasAllPrograms = FConfig.captionsIni && FConfig.captionsIni->ValueExists("Texte", "AllPrograms");
+    AllProgramsCheckBox->setText(hasAllPrograms ? DecodeText(Text("AllPrograms"), Charset)
+                                                : DecodeText(cDefaultAllProgramsText, 1));
     SetText(AudioHelp, Text("AudioHelp_Caption"));
     SetText(VideoHelp, Text("VideoHelp_Caption"));
     SetText(ColResHelp, Text("ColREsHelp_Caption"));
