@@ -54,8 +54,7 @@ class TBDPanel : public QFrame, public TBDHintFields {
  private:
   std::string FCaption;
   TFont FFont;
-  bool FPressed = false;       // a press began over the panel
-  bool FDoublePress = false;   // ... and it was the second press of a double click
+  bool FPressed = false;  // a left press began over the panel (not that of a double click)
 };
 
 }  // namespace controls

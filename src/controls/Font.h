@@ -10,6 +10,7 @@
 
 #include <QFont>
 #include <QString>
+#include <QStringList>
 #include <string_view>
 
 namespace controls {
