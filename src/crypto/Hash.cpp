@@ -182,7 +182,6 @@ void THash_MD4::Done() {
 namespace {
 
 inline uint32_t F1(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
-inline uint32_t G1(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (z & (x | y)); }
 inline uint32_t H1(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 
 }  // namespace
@@ -193,9 +192,11 @@ void THash_MD4::Transform(const uint8_t* Block, size_t Count) {
     uint32_t x[16];
     for (int i = 0; i < 16; ++i) x[i] = Word(Block, i);
     uint32_t a = h0, b = h1, c = h2, d = h3;
-#define BD_MD4_R1(a, b, c, d, k, s) a = std::rotl(a + F1(b, c, d) + x[k], s)
-#define BD_MD4_R2(a, b, c, d, k, s) a = std::rotl(a + G1(b, c, d) + x[k] + 0x5A827999u, s)
-#define BD_MD4_R3(a, b, c, d, k, s) a = std::rotl(a + H1(b, c, d) + x[k] + 0x6ED9EBA1u, s)
+    // The message word and constant are added first, off the dependency chain of b, c, d. The
+    // majority of round 2 is split into two disjoint terms that are added separately.
+#define BD_MD4_R1(a, b, c, d, k, s) a = std::rotl(a + x[k] + F1(b, c, d), s)
+#define BD_MD4_R2(a, b, c, d, k, s) a = std::rotl(a + x[k] + 0x5A827999u + ((b) & (c)) + ((d) & ((b) ^ (c))), s)
+#define BD_MD4_R3(a, b, c, d, k, s) a = std::rotl(a + x[k] + 0x6ED9EBA1u + H1(b, c, d), s)
     for (int i = 0; i < 16; i += 4) {
       BD_MD4_R1(a, b, c, d, i + 0, 3);
       BD_MD4_R1(d, a, b, c, i + 1, 7);
@@ -278,7 +279,7 @@ void THash_RipeMD256::Transform(const uint8_t* Block, size_t Count) {
     uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
     uint32_t aa = h[4], bb = h[5], cc = h[6], dd = h[7];
     // One step: a := rol(a + f(b, c, d) + x[k] + K, s); the four words rotate roles by naming.
-#define BD_RMD(f, a, b, c, d, k, s, K) a = std::rotl(a + f(b, c, d) + x[k] + (K), s)
+#define BD_RMD(f, a, b, c, d, k, s, K) a = std::rotl(a + x[k] + (K) + f(b, c, d), s)
 #define BD_RMD4(f, K, k0, s0, k1, s1, k2, s2, k3, s3, a, b, c, d) \
   BD_RMD(f, a, b, c, d, k0, s0, K);                               \
   BD_RMD(f, d, a, b, c, k1, s1, K);                               \

@@ -79,21 +79,47 @@ void DecryptBlocks(const uint8_t* Dec, int Rounds, const uint8_t* Source, uint8_
   for (; i < Count; ++i) Store(Dest + 16 * i, Decrypt(k, Load(Source + 16 * i)));
 }
 
+// The chain is the latency of one block encryption: the plaintext is combined with the first
+// round key (and, for cmCTS, the previous feedback) before the previous block is done, so only
+// one XOR stands between two encryptions.
+template <int Rounds>
+void EncryptChainRounds(const TKeys& k, const uint8_t* Source, uint8_t* Dest, size_t Count, __m128i& f, bool Xor) {
+  if (Count == 0) return;
+  __m128i x = _mm_xor_si128(_mm_xor_si128(Load(Source), k.K[0]), f);
+  for (size_t i = 0;; ++i) {
+    for (int r = 1; r < Rounds; ++r) x = _mm_aesenc_si128(x, k.K[r]);
+    const __m128i c = _mm_aesenclast_si128(x, k.K[Rounds]);
+    Store(Dest + 16 * i, c);
+    if (i + 1 == Count) {
+      f = Xor ? _mm_xor_si128(f, c) : c;
+      return;
+    }
+    // Next input xor key 0 (xor old feedback for cmCTS), computed while the block above runs.
+    __m128i t = _mm_xor_si128(Load(Source + 16 * (i + 1)), k.K[0]);
+    if (Xor) {
+      t = _mm_xor_si128(t, f);
+      f = _mm_xor_si128(f, c);
+    }
+    // Keeps the compiler from re-associating the XORs onto the chain.
+    asm("" : "+x"(t));
+    x = _mm_xor_si128(t, c);
+  }
+}
+
 void EncryptChain(const uint8_t* Enc, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count,
                   uint8_t* Feedback, bool Xor) {
   const TKeys k(Enc, Rounds);
   __m128i f = Load(Feedback);
-  if (Xor) {
-    for (size_t i = 0; i < Count; ++i) {
-      const __m128i c = Encrypt(k, _mm_xor_si128(Load(Source + 16 * i), f));
-      Store(Dest + 16 * i, c);
-      f = _mm_xor_si128(f, c);
-    }
-  } else {
-    for (size_t i = 0; i < Count; ++i) {
-      f = Encrypt(k, _mm_xor_si128(Load(Source + 16 * i), f));
-      Store(Dest + 16 * i, f);
-    }
+  switch (Rounds) {
+    case 10:
+      EncryptChainRounds<10>(k, Source, Dest, Count, f, Xor);
+      break;
+    case 12:
+      EncryptChainRounds<12>(k, Source, Dest, Count, f, Xor);
+      break;
+    default:
+      EncryptChainRounds<14>(k, Source, Dest, Count, f, Xor);
+      break;
   }
   Store(Feedback, f);
 }
