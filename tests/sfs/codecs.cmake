@@ -1,0 +1,11 @@
+# Codec layer, PPM coder, checksums and password header.
+find_package(ZLIB REQUIRED)
+find_package(BZip2 REQUIRED)
+bd_test(codecs_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/codecs_checksum_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/codecs_compression_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/codecs_ppm_test.cpp
+  DEPS bd_sfs_codecs ZLIB::ZLIB BZip2::BZip2
+  LABELS codecs
+)

@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "sfs/Compression.h"
+#include "sfs/PPMModel.h"
+#include "sfs/PPMSubAllocator.h"
+#include "sfs/codecs_testdata.h"
+
+namespace sfs {
+namespace {
+
+using testing::MixedBytes;
+using testing::RandomBytes;
+using testing::RepeatedBytes;
+using testing::TextBytes;
+
+std::vector<uint8_t> PPMPack(const std::vector<uint8_t>& in, int order, int memoryMB) {
+  std::vector<uint8_t> out(in.size() + in.size() / 20 + 50);
+  int32_t n = PPMCompressBuffer(in.data(), int32_t(in.size()), out.data(), int32_t(out.size()), order, memoryMB);
+  out.resize(size_t(std::max(n, 0)));
+  return out;
+}
+
+std::vector<uint8_t> PPMUnpack(const std::vector<uint8_t>& in, size_t capacity) {
+  std::vector<uint8_t> out(capacity);
+  int32_t n = PPMDecompressBuffer(in.data(), int32_t(in.size()), out.data(), int32_t(out.size()));
+  out.resize(size_t(n));
+  return out;
+}
+
+uint32_t Word(const std::vector<uint8_t>& packed) {
+  return uint32_t(packed[0]) | uint32_t(packed[1]) << 8 | uint32_t(packed[2]) << 16 | uint32_t(packed[3]) << 24;
+}
+
+TEST(CodecsPPM, ParameterWordOfTheLevels) {
+  const struct {
+    TSFSCompressionLevel level;
+    uint32_t word;
+  } cases[] = {
+      {ppmFastest, (3 - 1) | (10 - 1) << 4 | 6 << 12},
+      {ppmNormal, (5 - 1) | (25 - 1) << 4 | 6 << 12},
+      {ppmMax, (13 - 1) | (50 - 1) << 4 | 6 << 12},
+  };
+  const auto in = TextBytes(2000);
+  for (const auto& c : cases) {
+    TSFSBuffer out;
+    int32_t size = 0;
+    ASSERT_TRUE(SFSInternalCompressBuffer(in.data(), int32_t(in.size()), out, size, c.level));
+    EXPECT_EQ(Word(out), c.word) << SFSCompressionLevelName(c.level);
+  }
+}
+
+TEST(CodecsPPM, EmptyInputIsTheEndSymbolAlone) {
+  auto packed = PPMPack({}, 6, 1);
+  ASSERT_GT(packed.size(), 4u);
+  EXPECT_LE(packed.size(), 4u + 8u);
+  std::vector<uint8_t> out(10, 0xAA);
+  EXPECT_EQ(PPMDecompressBuffer(packed.data(), int32_t(packed.size()), out.data(), int32_t(out.size())), 0);
+}
+
+// Every order, with a model memory small enough that text and noise make it restart.
+TEST(CodecsPPM, EveryOrderRoundTripsThroughRestarts) {
+  const auto text = TextBytes(40000, 21);
+  const auto noise = RandomBytes(90000, 22);
+  std::vector<uint8_t> in = text;
+  in.insert(in.end(), noise.begin(), noise.end());
+  in.insert(in.end(), text.begin(), text.end());
+  for (int order = 2; order <= 16; ++order) {
+    const uint64_t restarts = ppm::PPMRestartCount();
+    auto packed = PPMPack(in, order, 1);
+    ASSERT_FALSE(packed.empty()) << "order " << order;
+    EXPECT_GT(ppm::PPMRestartCount(), restarts) << "order " << order;
+    EXPECT_EQ(Word(packed) & 0xF, uint32_t(order - 1));
+    EXPECT_EQ(PPMUnpack(packed, in.size()), in) << "order " << order;
+  }
+}
+
+TEST(CodecsPPM, ContextsOfHigherOrderPayOffOnText) {
+  const auto in = TextBytes(200000, 5);
+  const size_t o2 = PPMPack(in, 2, 16).size(), o4 = PPMPack(in, 4, 16).size();
+  EXPECT_LT(o4, o2 - o2 / 10);
+  EXPECT_LT(o4, in.size() * 4 / 10);  // a 32-word vocabulary is cheap to code
+}
+
+TEST(CodecsPPM, IncompressibleAndRepetitiveData) {
+  const auto noise = RandomBytes(300000, 31);
+  auto packed = PPMPack(noise, 5, 25);
+  ASSERT_FALSE(packed.empty());
+  EXPECT_LT(packed.size(), noise.size() + noise.size() / 20 + 50);  // fits the layer's output buffer
+  EXPECT_EQ(PPMUnpack(packed, noise.size()), noise);
+
+  const auto runs = RepeatedBytes(1 << 20);
+  packed = PPMPack(runs, 13, 8);
+  EXPECT_LT(packed.size(), 2000u);
+  EXPECT_EQ(PPMUnpack(packed, runs.size()), runs);
+}
+
+TEST(CodecsPPM, OutputThatDoesNotFitGivesZero) {
+  const auto noise = RandomBytes(5000, 8);
+  std::vector<uint8_t> out(4000);
+  EXPECT_EQ(PPMCompressBuffer(noise.data(), int32_t(noise.size()), out.data(), int32_t(out.size()), 4, 1), 0);
+  EXPECT_EQ(PPMCompressBuffer(noise.data(), int32_t(noise.size()), out.data(), 3, 4, 1), 0);
+}
+
+TEST(CodecsPPM, ArgumentsOutOfRangeGiveZero) {
+  const auto in = TextBytes(100);
+  std::vector<uint8_t> out(200);
+  for (auto [order, mb] : {std::pair{1, 10}, {17, 10}, {4, 0}, {4, 257}})
+    EXPECT_EQ(PPMCompressBuffer(in.data(), int32_t(in.size()), out.data(), int32_t(out.size()), order, mb), 0)
+        << order << " " << mb;
+}
+
+TEST(CodecsPPM, DecodingTakesOrderAndMemoryFromTheWordAndRejectsOtherVariants) {
+  const auto in = TextBytes(20000, 4);
+  auto packed = PPMPack(in, 7, 3);
+  // The level passed to the layer does not matter: ppmFastest reads an order-7, 3 MB block.
+  TSFSBuffer out;
+  int32_t size = int32_t(in.size());
+  ASSERT_TRUE(SFSInternalDecompressBuffer(packed.data(), int32_t(packed.size()), out, size, ppmFastest));
+  EXPECT_EQ(out, in);
+  for (uint32_t variant = 0; variant < 16; ++variant) {
+    if (variant == 6) continue;
+    auto other = packed;
+    other[1] = uint8_t((other[1] & 0x0F) | variant << 4);
+    EXPECT_TRUE(PPMUnpack(other, in.size()).empty()) << "variant " << variant;
+  }
+  auto orderOne = packed;
+  orderOne[0] = uint8_t(orderOne[0] & 0xF0);
+  EXPECT_TRUE(PPMUnpack(orderOne, in.size()).empty());
+  // The same body read with another order is another model: never the original.
+  auto otherOrder = packed;
+  otherOrder[0] = uint8_t((otherOrder[0] & 0xF0) | 3);
+  EXPECT_NE(PPMUnpack(otherOrder, in.size()), in);
+}
+
+TEST(CodecsPPM, FreshModelForEveryBlock) {
+  const auto a = TextBytes(50000, 1), b = MixedBytes(80000);
+  const auto first = PPMPack(a, 5, 2);
+  PPMPack(b, 5, 2);
+  PPMPack(b, 9, 4);
+  EXPECT_EQ(PPMPack(a, 5, 2), first);
+  EXPECT_EQ(PPMUnpack(first, a.size()), a);
+}
+
+uint8_t* FailingAlloc(size_t) { return nullptr; }
+
+TEST(CodecsPPM, ModelMemoryThatCannotBeHadGivesZeroBytes) {
+  const auto in = TextBytes(1000);
+  const auto packed = PPMPack(in, 4, 2);
+  ppm::SetPPMAllocHook(FailingAlloc);
+  std::vector<uint8_t> out(2000);
+  // 3 MB is not the memory held now, so it must be allocated, and that fails.
+  EXPECT_EQ(PPMCompressBuffer(in.data(), int32_t(in.size()), out.data(), int32_t(out.size()), 4, 3), 0);
+  EXPECT_TRUE(PPMUnpack(packed, in.size()).empty());
+  TSFSBuffer layerOut;
+  int32_t size = 0;
+  EXPECT_FALSE(SFSInternalCompressBuffer(in.data(), int32_t(in.size()), layerOut, size, ppmFastest));
+  ppm::SetPPMAllocHook(nullptr);
+  EXPECT_EQ(PPMUnpack(packed, in.size()), in);
+}
+
+TEST(CodecsPPM, HostileBodiesStayInBounds) {
+  std::mt19937 rng(99);
+  for (int round = 0; round < 200; ++round) {
+    auto body = RandomBytes(4 + rng() % 3000, 1000 + round);
+    const uint32_t word = (rng() % 16) | (rng() % 8) << 4 | 6 << 12;
+    for (int i = 0; i < 4; ++i) body[i] = uint8_t(word >> (8 * i));
+    const size_t capacity = rng() % 5000;
+    std::vector<uint8_t> out(capacity + 1, 0x5A);
+    int32_t n = PPMDecompressBuffer(body.data(), int32_t(body.size()), out.data(), int32_t(capacity));
+    ASSERT_GE(n, 0);
+    ASSERT_LE(size_t(n), capacity);
+    ASSERT_EQ(out[capacity], 0x5A) << "wrote past the end";
+  }
+}
+
+// Two threads coding with different model sizes at once: the shared model is taken in turn.
+TEST(CodecsPPM, ConcurrentBlocksAreSerialised) {
+  auto work = [](int seed, int order, int mb, bool* ok) {
+    *ok = true;
+    for (int i = 0; i < 4; ++i) {
+      const auto in = MixedBytes(60000 + seed * 1000 + i);
+      auto packed = PPMPack(in, order, mb);
+      *ok = *ok && !packed.empty() && PPMUnpack(packed, in.size()) == in;
+    }
+  };
+  bool ok1 = false, ok2 = false;
+  std::thread t1(work, 1, 4, 1, &ok1);
+  std::thread t2(work, 2, 12, 2, &ok2);
+  t1.join();
+  t2.join();
+  EXPECT_TRUE(ok1);
+  EXPECT_TRUE(ok2);
+}
+
+}  // namespace
+}  // namespace sfs
