@@ -75,7 +75,8 @@ stop() {
   dir=$(state_dir "$n")
   [ -f "$dir/pid" ] || { echo "xorg-dummy: no server of ours on :$n" >&2; exit 1; }
   pid=$(cat "$dir/pid")
-  if kill "$pid" 2>/dev/null; then
+  # Only ever end our own server, never a process that reused the number.
+  if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = "Xorg" ] && kill "$pid" 2>/dev/null; then
     for i in $(seq 1 50); do
       kill -0 "$pid" 2>/dev/null || break
       sleep 0.1

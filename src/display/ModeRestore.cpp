@@ -37,8 +37,13 @@ State& TheState() {
   return *state;
 }
 
-constexpr int cSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT};
+constexpr int cSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 constexpr int cAbortWaitMs = 3000;
+
+// Signals whose handler must not simply return (abort() and faults): it waits for the restore.
+bool MustWait(int sig) {
+  return sig == SIGABRT || sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL;
+}
 
 std::atomic<int> gArmedCount{0};
 std::atomic<pid_t> gWatcherPid{0};
@@ -72,11 +77,11 @@ void OnSignal(int sig, siginfo_t* info, void* context) {
   if (gArmedCount.load() > 0 && gWatcherPid.load() == getpid()) {
     const unsigned char byte = static_cast<unsigned char>(sig);
     if (write(gWakePipe[1], &byte, 1) == 1) {
-      if (sig != SIGABRT) {
+      if (!MustWait(sig)) {
         errno = savedErrno;
         return;  // the watcher restores the screen and delivers the signal again
       }
-      // abort() must not return: wait here for the watcher.
+      // abort() and faults must not return: wait here for the watcher.
       pollfd pfd{gDonePipe[0], POLLIN, 0};
       if (poll(&pfd, 1, cAbortWaitMs) > 0) {
         unsigned char done = 0;
@@ -96,7 +101,7 @@ void WatcherLoop() {
     if (n != 1) return;
     const int sig = byte;
     TModeRestore::RestoreAll();
-    if (sig == SIGABRT) {
+    if (MustWait(sig)) {
       const unsigned char done = 1;
       [[maybe_unused]] const ssize_t w = write(gDonePipe[1], &done, 1);
       continue;

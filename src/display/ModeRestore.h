@@ -7,11 +7,13 @@
 //    (async-signal-safe); a watcher thread wakes, restores every armed entry and then delivers the
 //    signal again with the disposition that was in place before ours (by default: the process
 //    ends with that signal);
-//  - SIGABRT (abort(), an uncaught exception): the handler waits up to three seconds for the
-//    watcher to restore, then ends the process with the default action.
+//  - SIGABRT (abort(), an uncaught exception) and the faults SIGSEGV, SIGBUS, SIGFPE, SIGILL: the
+//    handler waits up to three seconds for the watcher to restore, then hands the signal on to
+//    the previous handler (by default: the process ends with that signal). A restore that cannot
+//    run because the fault hit the driver itself gives up after the wait.
 // The handlers are installed on the first Arm, once per process; a signal that was ignored when
 // they are installed stays ignored. A forked child never restores its parent's entries. SIGKILL
-// and a crash cannot be caught.
+// cannot be caught.
 #pragma once
 
 #include <memory>

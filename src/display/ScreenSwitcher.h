@@ -23,8 +23,8 @@
 // first when the driver still enumerates the same number of modes.
 //
 // The screen is always given back: ConfigSwitchBack, the destructor, and the end of the process
-// by exit(), SIGINT, SIGTERM, SIGHUP, SIGQUIT or SIGABRT all return to the mode that was active
-// when the switcher was created (see ModeRestore.h). Every candidate is put on the screen when
+// by exit(), SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT or a fault signal all return to the mode
+// that was active when the switcher was created (see ModeRestore.h). Every candidate is put on the screen when
 // the driver accepts it, including one whose driver mode number is 0 and one equal to the mode
 // active now.
 #pragma once

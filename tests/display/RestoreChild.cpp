@@ -3,11 +3,13 @@
 //
 //   display_restore_child simulated <change-log> <how>   (1024x768 screen, candidate 800x600)
 //   display_restore_child x11 <display> <how>            (candidate 640x480)
-//   how: SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGABRT or exit (exit status 3)
+//   how: SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGABRT, exit (exit status 3) or fault (a write to
+//   an inaccessible page)
 //
 // Exit status 10: set-up failed; 11: the trial mode did not come up; 13: the signal did not end
 // the process.
 #include <signal.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -54,6 +56,11 @@ int main(int argc, char** argv) {
 
   if (how == "exit") std::exit(3);
   if (how == "SIGABRT") std::abort();
+  if (how == "fault") {
+    void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (page == MAP_FAILED) return 10;
+    *static_cast<volatile int*>(page) = 1;
+  }
   const int sig = how == "SIGTERM" ? SIGTERM
                   : how == "SIGINT" ? SIGINT
                   : how == "SIGHUP" ? SIGHUP
