@@ -69,7 +69,9 @@ void TBDCheckBox::ClickNotifyParent() {
                          ": Checked und BolPressed des TBDTouchPanel stimmen nicht ueberein!");
 }
 
-void TBDCheckBox::CMMouseEnter() { ShowHint(*this, detail::ClassName(*this).c_str(), MemoRequired()); }
+void TBDCheckBox::CMMouseEnter() {
+  ShowHint(*this, detail::ClassName(*this).c_str(), MemoRequired());
+}
 
 void TBDCheckBox::nextCheckState() { SetChecked(!Checked()); }
 
@@ -80,17 +82,20 @@ void TBDCheckBox::enterEvent(QEnterEvent* event) {
 
 void TBDCheckBox::mousePressEvent(QMouseEvent* event) {
   QCheckBox::mousePressEvent(event);
-  if (OnMouseDown) OnMouseDown(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseDown)
+    OnMouseDown(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 void TBDCheckBox::mouseReleaseEvent(QMouseEvent* event) {
   QCheckBox::mouseReleaseEvent(event);
-  if (OnMouseUp) OnMouseUp(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseUp)
+    OnMouseUp(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 void TBDCheckBox::mouseMoveEvent(QMouseEvent* event) {
   QCheckBox::mouseMoveEvent(event);
-  if (OnMouseMove) OnMouseMove(this, event->buttons(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseMove)
+    OnMouseMove(this, event->buttons(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 void TBDCheckBox::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -73,15 +73,18 @@ void TBDCheckBoxCharset::LabelOnClick() {
 
 void TBDCheckBoxCharset::LabelOnMouseDown(QMouseEvent* event) {
   SetChecked(!Checked());
-  if (OnMouseDown) OnMouseDown(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseDown)
+    OnMouseDown(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 void TBDCheckBoxCharset::LabelOnMouseMove(QMouseEvent* event) {
-  if (OnMouseMove) OnMouseMove(this, event->buttons(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseMove)
+    OnMouseMove(this, event->buttons(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 void TBDCheckBoxCharset::LabelOnMouseUp(QMouseEvent* event) {
-  if (OnMouseUp) OnMouseUp(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseUp)
+    OnMouseUp(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 }  // namespace controls

@@ -54,7 +54,8 @@ void TBDPanel::enterEvent(QEnterEvent* event) {
 void TBDPanel::mousePressEvent(QMouseEvent* event) {
   event->accept();
   FPressed = event->button() == Qt::LeftButton;
-  if (OnMouseDown) OnMouseDown(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseDown)
+    OnMouseDown(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 void TBDPanel::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -63,21 +64,24 @@ void TBDPanel::mouseDoubleClickEvent(QMouseEvent* event) {
   event->accept();
   FPressed = false;
   if (event->button() == Qt::LeftButton) DblClick();
-  if (OnMouseDown) OnMouseDown(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseDown)
+    OnMouseDown(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 void TBDPanel::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
-  const bool click = FPressed && event->button() == Qt::LeftButton &&
-                     rect().contains(event->position().toPoint());
+  const bool click =
+      FPressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
   FPressed = false;
   if (click) Click();
-  if (OnMouseUp) OnMouseUp(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseUp)
+    OnMouseUp(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 void TBDPanel::mouseMoveEvent(QMouseEvent* event) {
   event->accept();
-  if (OnMouseMove) OnMouseMove(this, event->buttons(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseMove)
+    OnMouseMove(this, event->buttons(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 }  // namespace controls

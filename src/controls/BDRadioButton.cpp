@@ -81,7 +81,9 @@ void TBDRadioButton::ClickNotifyParent() {
                          ": Checked und BolPressed des TBDTouchPanel stimmen nicht ueberein!");
 }
 
-void TBDRadioButton::CMMouseEnter() { ShowHint(*this, detail::ClassName(*this).c_str(), MemoRequired()); }
+void TBDRadioButton::CMMouseEnter() {
+  ShowHint(*this, detail::ClassName(*this).c_str(), MemoRequired());
+}
 
 void TBDRadioButton::nextCheckState() { SetChecked(true); }
 
@@ -92,17 +94,20 @@ void TBDRadioButton::enterEvent(QEnterEvent* event) {
 
 void TBDRadioButton::mousePressEvent(QMouseEvent* event) {
   QRadioButton::mousePressEvent(event);
-  if (OnMouseDown) OnMouseDown(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseDown)
+    OnMouseDown(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 void TBDRadioButton::mouseReleaseEvent(QMouseEvent* event) {
   QRadioButton::mouseReleaseEvent(event);
-  if (OnMouseUp) OnMouseUp(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseUp)
+    OnMouseUp(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 void TBDRadioButton::mouseMoveEvent(QMouseEvent* event) {
   QRadioButton::mouseMoveEvent(event);
-  if (OnMouseMove) OnMouseMove(this, event->buttons(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseMove)
+    OnMouseMove(this, event->buttons(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 void TBDRadioButton::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -72,15 +72,18 @@ void TBDRadioButtonCharset::LabelOnClick() {
 
 void TBDRadioButtonCharset::LabelOnMouseDown(QMouseEvent* event) {
   SetChecked(true);  // checked before the mouse-down handler runs
-  if (OnMouseDown) OnMouseDown(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseDown)
+    OnMouseDown(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 void TBDRadioButtonCharset::LabelOnMouseMove(QMouseEvent* event) {
-  if (OnMouseMove) OnMouseMove(this, event->buttons(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseMove)
+    OnMouseMove(this, event->buttons(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 void TBDRadioButtonCharset::LabelOnMouseUp(QMouseEvent* event) {
-  if (OnMouseUp) OnMouseUp(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
+  if (OnMouseUp)
+    OnMouseUp(this, event->button(), event->modifiers(), detail::X(event), detail::Y(event));
 }
 
 }  // namespace controls

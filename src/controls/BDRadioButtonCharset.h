@@ -10,8 +10,8 @@
 //   the right edge) and Height() high, whatever way the control is sized.
 // - A mouse press on the label checks the button (SetChecked(true), so Click and the parent
 //   notification run when it was unchecked), then calls OnMouseDown with the control as sender
-//   and the label's button, modifiers and coordinates. A click on the label calls OnClick only (no state change);
-//   moves and releases go to OnMouseMove and OnMouseUp.
+//   and the label's button, modifiers and coordinates. A click on the label calls OnClick only (no
+//   state change); moves and releases go to OnMouseMove and OnMouseUp.
 // - The hint needs no memo at run time (no assertion when BDMemoHintField is unset).
 // The caller must: as for TBDRadioButton.
 #pragma once

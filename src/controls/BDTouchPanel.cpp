@@ -35,8 +35,10 @@ void TBDTouchPanel::UpdateChildControls() {
   std::vector<QPointer<QObject>> children;
   for (QObject* child : this->children()) children.emplace_back(child);
   for (const QPointer<QObject>& child : children) {
-    if (auto* box = qobject_cast<TBDCheckBox*>(child.data())) box->SetChecked(FBolPressed);
-    else if (auto* radio = qobject_cast<TBDRadioButton*>(child.data())) radio->SetChecked(FBolPressed);
+    if (auto* box = qobject_cast<TBDCheckBox*>(child.data()))
+      box->SetChecked(FBolPressed);
+    else if (auto* radio = qobject_cast<TBDRadioButton*>(child.data()))
+      radio->SetChecked(FBolPressed);
   }
 }
 
@@ -62,8 +64,10 @@ void TBDTouchPanel::DblClick() {
 
 void TBDTouchPanel::ChildClicked(QObject* sender) {
   if (FBolUpdatingChilds) return;
-  if (qobject_cast<TBDCheckBox*>(sender) != nullptr) FBolPressed = !FBolPressed;
-  else if (qobject_cast<TBDRadioButton*>(sender) != nullptr) FBolPressed = true;
+  if (qobject_cast<TBDCheckBox*>(sender) != nullptr)
+    FBolPressed = !FBolPressed;
+  else if (qobject_cast<TBDRadioButton*>(sender) != nullptr)
+    FBolPressed = true;
   VisualizePressedState();
 }
 

@@ -32,8 +32,8 @@ void TCaptionLabel::mouseMoveEvent(QMouseEvent* event) {
 
 void TCaptionLabel::mouseReleaseEvent(QMouseEvent* event) {
   event->accept();
-  const bool click = FPressed && event->button() == Qt::LeftButton &&
-                     rect().contains(event->position().toPoint());
+  const bool click =
+      FPressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
   FPressed = false;
   if (click && OnClick) OnClick();  // as the framework: the click before the mouse up
   if (OnMouseUp) OnMouseUp(event);

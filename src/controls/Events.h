@@ -17,10 +17,10 @@ using TStrings = std::vector<std::string>;
 
 using TNotifyEvent = std::function<void(QObject* sender)>;
 // Mouse down and up: button, keyboard modifiers, position in the sender's coordinates.
-using TMouseEvent =
-    std::function<void(QObject* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y)>;
+using TMouseEvent = std::function<void(QObject* sender, Qt::MouseButton button,
+                                       Qt::KeyboardModifiers shift, int x, int y)>;
 // Mouse move: the buttons held, keyboard modifiers, position in the sender's coordinates.
-using TMouseMoveEvent =
-    std::function<void(QObject* sender, Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int x, int y)>;
+using TMouseMoveEvent = std::function<void(QObject* sender, Qt::MouseButtons buttons,
+                                           Qt::KeyboardModifiers shift, int x, int y)>;
 
 }  // namespace controls

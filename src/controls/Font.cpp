@@ -29,8 +29,10 @@ int PixelSizeForCell(const QFont& font, int height) {
   if (CellHeightAt(font, low) > height) return 1;
   while (low < high) {  // invariant: the cell at `low` fits
     const int mid = (low + high + 1) / 2;
-    if (CellHeightAt(font, mid) <= height) low = mid;
-    else high = mid - 1;
+    if (CellHeightAt(font, mid) <= height)
+      low = mid;
+    else
+      high = mid - 1;
   }
   return low;
 }
@@ -47,8 +49,10 @@ QFont TFont::ToQFont() const {
   font.setItalic(Italic);
   font.setUnderline(Underline);
   font.setStrikeOut(StrikeOut);
-  if (Height < 0) font.setPixelSize(-Height);
-  else if (Height > 0) font.setPixelSize(PixelSizeForCell(font, Height));
+  if (Height < 0)
+    font.setPixelSize(-Height);
+  else if (Height > 0)
+    font.setPixelSize(PixelSizeForCell(font, Height));
   return font;
 }
 

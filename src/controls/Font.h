@@ -26,8 +26,8 @@ struct TFont {
   bool StrikeOut = false;
   int Charset = 1;  // DEFAULT_CHARSET
 
-  int Size() const;            // points: -MulDiv(Height, 72, 96)
-  void SetSize(int points);    // Height := -MulDiv(points, 96, 72)
+  int Size() const;          // points: -MulDiv(Height, 72, 96)
+  void SetSize(int points);  // Height := -MulDiv(points, 96, 72)
   bool HasStyle() const { return Bold || Italic || Underline || StrikeOut; }
   void ClearStyle() { Bold = Italic = Underline = StrikeOut = false; }
 

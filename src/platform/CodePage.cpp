@@ -14,23 +14,40 @@ constexpr int cCodePageSymbol = 42;  // CP_SYMBOL of the system
 // iconv name of a Windows code page; nullptr for one glibc does not convert.
 const char* IconvName(int codePage) {
   switch (codePage) {
-    case 437: return "CP437";
-    case 874: return "CP874";
-    case 932: return "CP932";
-    case 936: return "CP936";
-    case 949: return "CP949";
-    case 950: return "CP950";
-    case 1250: return "CP1250";
-    case 1251: return "CP1251";
-    case 1252: return "CP1252";
-    case 1253: return "CP1253";
-    case 1254: return "CP1254";
-    case 1255: return "CP1255";
-    case 1256: return "CP1256";
-    case 1257: return "CP1257";
-    case 1258: return "CP1258";
-    case 1361: return "CP1361";
-    default: return nullptr;
+    case 437:
+      return "CP437";
+    case 874:
+      return "CP874";
+    case 932:
+      return "CP932";
+    case 936:
+      return "CP936";
+    case 949:
+      return "CP949";
+    case 950:
+      return "CP950";
+    case 1250:
+      return "CP1250";
+    case 1251:
+      return "CP1251";
+    case 1252:
+      return "CP1252";
+    case 1253:
+      return "CP1253";
+    case 1254:
+      return "CP1254";
+    case 1255:
+      return "CP1255";
+    case 1256:
+      return "CP1256";
+    case 1257:
+      return "CP1257";
+    case 1258:
+      return "CP1258";
+    case 1361:
+      return "CP1361";
+    default:
+      return nullptr;
   }
 }
 
@@ -105,26 +122,43 @@ std::string DecodeIconv(std::string_view bytes, const char* name) {
 
 int CharsetToCodePage(int charset) {
   switch (charset) {
-    case 0:    // ANSI_CHARSET
-    case 1:    // DEFAULT_CHARSET
+    case 0:  // ANSI_CHARSET
+    case 1:  // DEFAULT_CHARSET
       return 1252;
-    case 2: return cCodePageSymbol;  // SYMBOL_CHARSET
-    case 128: return 932;            // SHIFTJIS_CHARSET
-    case 129: return 949;            // HANGEUL_CHARSET
-    case 130: return 1361;           // JOHAB_CHARSET
-    case 134: return 936;            // GB2312_CHARSET
-    case 136: return 950;            // CHINESEBIG5_CHARSET
-    case 161: return 1253;           // GREEK_CHARSET
-    case 162: return 1254;           // TURKISH_CHARSET
-    case 163: return 1258;           // VIETNAMESE_CHARSET
-    case 177: return 1255;           // HEBREW_CHARSET
-    case 178: return 1256;           // ARABIC_CHARSET
-    case 186: return 1257;           // BALTIC_CHARSET
-    case 204: return 1251;           // RUSSIAN_CHARSET
-    case 222: return 874;            // THAI_CHARSET
-    case 238: return 1250;           // EASTEUROPE_CHARSET
-    case 255: return 437;            // OEM_CHARSET
-    default: return 1252;
+    case 2:
+      return cCodePageSymbol;  // SYMBOL_CHARSET
+    case 128:
+      return 932;  // SHIFTJIS_CHARSET
+    case 129:
+      return 949;  // HANGEUL_CHARSET
+    case 130:
+      return 1361;  // JOHAB_CHARSET
+    case 134:
+      return 936;  // GB2312_CHARSET
+    case 136:
+      return 950;  // CHINESEBIG5_CHARSET
+    case 161:
+      return 1253;  // GREEK_CHARSET
+    case 162:
+      return 1254;  // TURKISH_CHARSET
+    case 163:
+      return 1258;  // VIETNAMESE_CHARSET
+    case 177:
+      return 1255;  // HEBREW_CHARSET
+    case 178:
+      return 1256;  // ARABIC_CHARSET
+    case 186:
+      return 1257;  // BALTIC_CHARSET
+    case 204:
+      return 1251;  // RUSSIAN_CHARSET
+    case 222:
+      return 874;  // THAI_CHARSET
+    case 238:
+      return 1250;  // EASTEUROPE_CHARSET
+    case 255:
+      return 437;  // OEM_CHARSET
+    default:
+      return 1252;
   }
 }
 

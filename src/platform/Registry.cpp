@@ -28,8 +28,8 @@ using regformat::TStoreKey;
 using regformat::TStoreValue;
 using regformat::TValueKind;
 
-constexpr uint32_t cQueryValue = 0x0001;  // KEY_QUERY_VALUE
-constexpr uint32_t cSetValue = 0x0002;    // KEY_SET_VALUE
+constexpr uint32_t cQueryValue = 0x0001;    // KEY_QUERY_VALUE
+constexpr uint32_t cSetValue = 0x0002;      // KEY_SET_VALUE
 constexpr uint32_t cCreateSubKey = 0x0004;  // KEY_CREATE_SUB_KEY
 
 std::string Quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
@@ -116,8 +116,8 @@ fs::path MoveAside(const fs::path& file) {
   fs::path target = base;
   for (int n = 1; ::access(target.c_str(), F_OK) == 0; ++n) target = base + "-" + std::to_string(n);
   if (::rename(file.c_str(), target.c_str()) != 0)
-    throw ERegistryException(Errno("Registry store \"" + file.string() +
-                                   "\" is damaged and cannot be moved aside"));
+    throw ERegistryException(
+        Errno("Registry store \"" + file.string() + "\" is damaged and cannot be moved aside"));
   SyncFolder(file.parent_path());
   return target;
 }
@@ -187,8 +187,9 @@ bool ModifyStore(HKEY root, const std::function<bool(TStore&)>& change) {
   const fs::path file = RegistryStoreFile(root);
   std::error_code ec;
   fs::create_directories(file.parent_path(), ec);
-  if (ec) throw ERegistryException("Cannot create \"" + file.parent_path().string() + "\": " +
-                                   ec.message());
+  if (ec)
+    throw ERegistryException("Cannot create \"" + file.parent_path().string() +
+                             "\": " + ec.message());
   TStoreLock lock(file);
   TStore store = LoadLocked(root);
   if (!change(store)) return false;
@@ -353,9 +354,8 @@ void TRegistry::WriteString(std::string_view name, std::string_view value) {
 bool TRegistry::DeleteValue(std::string_view name) {
   if (!FKeyOpen || (FAccess & cSetValue) == 0) return false;
   if (regformat::FindValue(LoadForRead(FRootKey), FCurrentPath, name) == nullptr) return false;
-  return ModifyStore(FRootKey, [&](TStore& store) {
-    return regformat::RemoveValue(store, FCurrentPath, name);
-  });
+  return ModifyStore(
+      FRootKey, [&](TStore& store) { return regformat::RemoveValue(store, FCurrentPath, name); });
 }
 
 }  // namespace platform

@@ -14,6 +14,11 @@
 // Error texts are the framework's: "Failed to get data for 'X'", "Invalid data type for 'X'",
 // "Failed to set data for 'X'".
 //
+// Every operation that looks at the store may throw ERegistryException when the file is damaged
+// or cannot be read; the damaged file is moved aside by the first one, so later calls see an
+// empty store. Reads take no lock (the file is only ever replaced whole) and read the file
+// afresh, so a value another process wrote is seen at once.
+//
 // One TRegistry object is used by one thread at a time; several objects, in one process or in
 // several, may use one store at once.
 #pragma once
@@ -43,9 +48,11 @@ class ERegistryException : public Exception {
   using Exception::Exception;
 };
 
-// Folder of the store files: $XDG_CONFIG_HOME/Brindel, or ~/.config/Brindel.
+// Folder of the store files: $XDG_CONFIG_HOME/Brindel, or ~/.config/Brindel (an empty or
+// relative XDG_CONFIG_HOME is ignored, as the XDG specification says).
 std::filesystem::path RegistryStoreFolder();
-// The store file of a root key ("registry.reg" for HKEY_CURRENT_USER).
+// The store file of a root key ("registry.reg" for HKEY_CURRENT_USER,
+// "registry-local-machine.reg" for HKEY_LOCAL_MACHINE).
 std::filesystem::path RegistryStoreFile(HKEY root);
 
 class TRegistry {
@@ -70,7 +77,7 @@ class TRegistry {
   // Reads of a missing value or a value of another type throw ERegistryException, as do reads
   // and writes without an open key and writes without write access.
   int32_t ReadInteger(std::string_view name) const;
-  bool ReadBool(std::string_view name) const;  // DWORD other than 0 reads as true
+  bool ReadBool(std::string_view name) const;           // DWORD other than 0 reads as true
   std::string ReadString(std::string_view name) const;  // missing value: empty string
   void WriteInteger(std::string_view name, int32_t value);
   void WriteBool(std::string_view name, bool value);  // DWORD 0 or 1

@@ -40,11 +40,21 @@ bool ReadQuoted(std::string_view text, size_t& pos, std::string& out) {
     }
     const char e = text[pos++];
     switch (e) {
-      case '\\': out += '\\'; break;
-      case '"': out += '"'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case '0': out += '\0'; break;
+      case '\\':
+        out += '\\';
+        break;
+      case '"':
+        out += '"';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case '0':
+        out += '\0';
+        break;
       default:  // not an escape of the export: the backslash stands for itself
         out += '\\';
         out += e;
@@ -59,10 +69,14 @@ bool ParseHex32(std::string_view digits, uint32_t& out) {
   uint32_t value = 0;
   for (const char c : digits) {
     uint32_t d;
-    if (c >= '0' && c <= '9') d = static_cast<uint32_t>(c - '0');
-    else if (c >= 'a' && c <= 'f') d = static_cast<uint32_t>(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F') d = static_cast<uint32_t>(c - 'A' + 10);
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = static_cast<uint32_t>(c - '0');
+    else if (c >= 'a' && c <= 'f')
+      d = static_cast<uint32_t>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F')
+      d = static_cast<uint32_t>(c - 'A' + 10);
+    else
+      return false;
     value = value << 4 | d;
   }
   out = value;
@@ -103,12 +117,24 @@ std::string EscapeString(std::string_view bytes) {
   out.reserve(bytes.size() + 2);
   for (const char c : bytes) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\0': out += "\\0"; break;
-      default: out += c; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\0':
+        out += "\\0";
+        break;
+      default:
+        out += c;
+        break;
     }
   }
   return out;
@@ -135,7 +161,8 @@ TStore ParseStore(std::string_view text, std::string_view rootName) {
     const std::string_view line = TrimBlanks(lines[i]);
     if (line.empty()) continue;
     if (!headerSeen) {
-      if (line != cHeader) throw EStoreDamaged(lineNo, "missing header \"" + std::string(cHeader) + "\"");
+      if (line != cHeader)
+        throw EStoreDamaged(lineNo, "missing header \"" + std::string(cHeader) + "\"");
       headerSeen = true;
       continue;
     }
@@ -208,8 +235,10 @@ std::string FormatStore(const TStore& store, std::string_view rootName) {
     }
     out += "]\n";
     for (const TStoreValue& value : key.values) {
-      if (value.name.empty()) out += '@';
-      else out += '"' + EscapeString(value.name) + '"';
+      if (value.name.empty())
+        out += '@';
+      else
+        out += '"' + EscapeString(value.name) + '"';
       out += '=';
       switch (value.kind) {
         case TValueKind::Dword: {
@@ -219,8 +248,12 @@ std::string FormatStore(const TStore& store, std::string_view rootName) {
           out += digits;
           break;
         }
-        case TValueKind::String: out += '"' + EscapeString(value.text) + '"'; break;
-        case TValueKind::Other: out += value.text; break;
+        case TValueKind::String:
+          out += '"' + EscapeString(value.text) + '"';
+          break;
+        case TValueKind::Other:
+          out += value.text;
+          break;
       }
       out += '\n';
     }

@@ -1,11 +1,10 @@
-#include "controls/BrindelsHelper.h"
-
 #include <gtest/gtest.h>
 
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
 
+#include "controls/BrindelsHelper.h"
 #include "platform/Exception.h"
 
 namespace {

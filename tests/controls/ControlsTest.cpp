@@ -214,9 +214,8 @@ TEST_F(ControlsTest, CharsetCheckBoxTogglesOnEveryMouseDownOnItsLabel) {
     EXPECT_EQ(sender, box);
     ++clicks;
   };
-  box->OnMouseDown = [&](QObject* sender, Qt::MouseButton button, Qt::KeyboardModifiers, int x, int y) {
-    downs.emplace_back(sender, button, box->Checked(), x, y);
-  };
+  box->OnMouseDown = [&](QObject* sender, Qt::MouseButton button, Qt::KeyboardModifiers, int x,
+                         int y) { downs.emplace_back(sender, button, box->Checked(), x, y); };
   QLabel* label = box->TextLabel();
   QTest::mousePress(label, Qt::LeftButton, {}, QPoint(5, 6));
   EXPECT_FALSE(box->Checked());

@@ -1,6 +1,6 @@
-#include "platform/CodePage.h"
-
 #include <gtest/gtest.h>
+
+#include "platform/CodePage.h"
 
 namespace {
 
@@ -9,9 +9,9 @@ using platform::DecodeCodePage;
 
 TEST(CodePage, CharsetNumbersMapToTheDesignsCodePages) {
   const std::pair<int, int> cases[] = {
-      {0, 1252},   {1, 1252},   {2, 42},     {128, 932},  {129, 949},  {130, 1361},
-      {134, 936},  {136, 950},  {161, 1253}, {162, 1254}, {163, 1258}, {177, 1255},
-      {178, 1256}, {186, 1257}, {204, 1251}, {222, 874},  {238, 1250}, {255, 437},
+      {0, 1252},   {1, 1252},   {2, 42},     {128, 932},  {129, 949},     {130, 1361},
+      {134, 936},  {136, 950},  {161, 1253}, {162, 1254}, {163, 1258},    {177, 1255},
+      {178, 1256}, {186, 1257}, {204, 1251}, {222, 874},  {238, 1250},    {255, 437},
       {3, 1252},   {77, 1252},  {-1, 1252},  {256, 1252}, {100000, 1252},
   };
   for (const auto& [charset, codePage] : cases)
@@ -25,8 +25,15 @@ struct DecodeCase {
 };
 
 const DecodeCase cDecodeCases[] = {
-    {1252, "Gr\xFC\xDF" "e \x80", "Grüße €"},
-    {1252, "a\x81" "b", "a\xEF\xBF\xBD" "b"},            // undefined in 1252: U+FFFD
+    {1252,
+     "Gr\xFC\xDF"
+     "e \x80",
+     "Grüße €"},
+    {1252,
+     "a\x81"
+     "b",
+     "a\xEF\xBF\xBD"
+     "b"},  // undefined in 1252: U+FFFD
     {1251, "\xCF\xF0\xE8\xE2\xE5\xF2", "Привет"},
     {1250, "\x8A\x9E\xF8", "Šžř"},
     {1253, "\xC1\xE2", "Αβ"},
@@ -34,18 +41,21 @@ const DecodeCase cDecodeCases[] = {
     {1255, "\xF9\xEC", "של"},
     {1256, "\xC7\xE1", "ال"},
     {1257, "\xC0\xE0", "Ąą"},
-    {1258, "ba\xEC", "b\xC3\xA1"},                  // Vietnamese: composed, the last not lost
-    {1255, "\xF9\xEC\x81" "x", "של\xEF\xBF\xBDx"},    // a mark held back before an undefined byte
+    {1258, "ba\xEC", "b\xC3\xA1"},  // Vietnamese: composed, the last not lost
+    {1255,
+     "\xF9\xEC\x81"
+     "x",
+     "של\xEF\xBF\xBDx"},  // a mark held back before an undefined byte
     {874, "\xA1", "ก"},
     {437, "\x81\xDB", "ü█"},
     {932, "\x82\xA0\x93\xFA", "あ日"},
-    {932, "ab\x82", "ab\xEF\xBF\xBD"},                 // a lead byte cut off at the end
+    {932, "ab\x82", "ab\xEF\xBF\xBD"},  // a lead byte cut off at the end
     {936, "\xD6\xD0", "中"},
     {949, "\xC7\xD1", "한"},
     {950, "\xA4\xA4", "中"},
-    {1361, "\x88\x61", "\xEA\xB0\x80"},                // Johab: U+AC00
-    {42, "\x41\x09", "\xEF\x81\x81\x09"},              // symbol: U+F041, control bytes stay
-    {99999, "\xE4", "ä"},                              // unknown code page: 1252
+    {1361, "\x88\x61", "\xEA\xB0\x80"},    // Johab: U+AC00
+    {42, "\x41\x09", "\xEF\x81\x81\x09"},  // symbol: U+F041, control bytes stay
+    {99999, "\xE4", "ä"},                  // unknown code page: 1252
     {1252, "", ""},
 };
 

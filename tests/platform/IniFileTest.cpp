@@ -1,10 +1,9 @@
-#include "platform/IniFile.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "TempDir.h"
+#include "platform/IniFile.h"
 
 namespace {
 
@@ -51,21 +50,21 @@ struct StringCase {
 
 // Both readers answer alike; each case runs against both.
 const StringCase cStringCases[] = {
-    {"Options", "PrgName", "", "Lernprogramm"},          // blanks trimmed around key and value
-    {"OPTIONS", "prgname", "", "Lernprogramm"},          // names without regard to case
-    {"Options", "xRes", "", "1024"},                     // first of duplicate keys wins
-    {"Options", "Bits", "def", ""},                      // present but empty: not the default
-    {"Options", "Missing", "def", "def"},                // missing key: default
-    {"Nowhere", "PrgName", "def", "def"},                // missing section: default
-    {"Options", "Quoted", "", "\"a b\""},                // quotes stay (values as stored)
-    {"Options", "Path", "", "deutsch\\"},                // backslashes stay
-    {"Options", "Eq", "", "a=b"},                        // the first '=' separates
-    {"Options", ";comment", "def", "def"},               // comment lines are no keys
-    {"Options", "Umlaut", "", "\xE4\xF6\xFC"},           // 8-bit bytes unchanged
-    {"Options", "NoEquals", "def", "def"},               // a line without '=' is no key
-    {"language", "ConfigIniPath", "", "deutsch\\"},      // blanks inside [ ] trimmed; LF lines
-    {"Language", "AfterBroken", "", "1"},                // a header without ']' is skipped
-    {"Options", "OnlyInSecond", "def", "def"},           // only the first section of a name counts
+    {"Options", "PrgName", "", "Lernprogramm"},      // blanks trimmed around key and value
+    {"OPTIONS", "prgname", "", "Lernprogramm"},      // names without regard to case
+    {"Options", "xRes", "", "1024"},                 // first of duplicate keys wins
+    {"Options", "Bits", "def", ""},                  // present but empty: not the default
+    {"Options", "Missing", "def", "def"},            // missing key: default
+    {"Nowhere", "PrgName", "def", "def"},            // missing section: default
+    {"Options", "Quoted", "", "\"a b\""},            // quotes stay (values as stored)
+    {"Options", "Path", "", "deutsch\\"},            // backslashes stay
+    {"Options", "Eq", "", "a=b"},                    // the first '=' separates
+    {"Options", ";comment", "def", "def"},           // comment lines are no keys
+    {"Options", "Umlaut", "", "\xE4\xF6\xFC"},       // 8-bit bytes unchanged
+    {"Options", "NoEquals", "def", "def"},           // a line without '=' is no key
+    {"language", "ConfigIniPath", "", "deutsch\\"},  // blanks inside [ ] trimmed; LF lines
+    {"Language", "AfterBroken", "", "1"},            // a header without ']' is skipped
+    {"Options", "OnlyInSecond", "def", "def"},       // only the first section of a name counts
 };
 
 struct IntCase {
@@ -75,12 +74,12 @@ struct IntCase {
 };
 
 const IntCase cIntCases[] = {
-    {"xRes", 800, 1024}, {"yRes", 600, 600},      // not a number: default
-    {"Bits", 16, 16},                              // empty: default
-    {"Missing", 42, 42}, {"Hex", 0, 31},           // "$" hexadecimal
-    {"Hex2", 0, 32},                               // "0x" hexadecimal
-    {"Minus", 0, -7}, {"Big", 3, 3},               // outside the 32-bit range: default
-    {"AllOnes", 0, -1}, {"PrgName", -5, -5},
+    {"xRes", 800, 1024}, {"yRes", 600, 600},  // not a number: default
+    {"Bits", 16, 16},                         // empty: default
+    {"Missing", 42, 42}, {"Hex", 0, 31},      // "$" hexadecimal
+    {"Hex2", 0, 32},                          // "0x" hexadecimal
+    {"Minus", 0, -7},    {"Big", 3, 3},       // outside the 32-bit range: default
+    {"AllOnes", 0, -1},  {"PrgName", -5, -5},
 };
 
 struct BoolCase {
@@ -90,8 +89,8 @@ struct BoolCase {
 };
 
 const BoolCase cBoolCases[] = {
-    {"Silent", true, false}, {"OGG", false, true},   // any number other than 0 is true
-    {"MP3", false, true},    {"Missing", true, true},
+    {"Silent", true, false},   {"OGG", false, true},  // any number other than 0 is true
+    {"MP3", false, true},      {"Missing", true, true},
     {"Missing", false, false}, {"yRes", true, true},  // not a number: default
     {"yRes", false, false},
 };
@@ -101,8 +100,10 @@ class IniFileTest : public ::testing::TestWithParam<bool> {
   void SetUp() override {
     FFile = (FDir.Path() / "settings.ini").string();
     WriteFile(FFile, cSample);
-    if (GetParam()) FIni = std::make_unique<TMemIniFile>(FFile);
-    else FIni = std::make_unique<TIniFile>(FFile);
+    if (GetParam())
+      FIni = std::make_unique<TMemIniFile>(FFile);
+    else
+      FIni = std::make_unique<TIniFile>(FFile);
   }
   TTempDir FDir;
   std::string FFile;

@@ -96,7 +96,7 @@ TEST_F(RegistryProcessTest, AKilledWriterLeavesTheOldOrTheNewStore) {
   // store must parse.
   std::mt19937 random(12345);
   const std::string bulk(4000, 'x');  // makes each write long enough to be hit
-  std::vector<int> acknowledged;     // values reported done, over all rounds
+  std::vector<int> acknowledged;      // values reported done, over all rounds
   int next = 0;
   for (int round = 0; round < 12; ++round) {
     int acks[2];
@@ -134,8 +134,7 @@ TEST_F(RegistryProcessTest, AKilledWriterLeavesTheOldOrTheNewStore) {
   }
   EXPECT_GE(acknowledged.size(), 24u);
   for (const auto& entry : fs::directory_iterator(platform::RegistryStoreFolder()))
-    EXPECT_EQ(entry.path().filename().string().find("damaged"), std::string::npos)
-        << entry.path();
+    EXPECT_EQ(entry.path().filename().string().find("damaged"), std::string::npos) << entry.path();
 }
 
 }  // namespace

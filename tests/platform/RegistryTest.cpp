@@ -1,10 +1,9 @@
-#include "platform/Registry.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "TempDir.h"
+#include "platform/Registry.h"
 
 namespace {
 
@@ -72,7 +71,8 @@ TEST_F(RegistryTest, WritesTheExportFormat) {
 }
 
 TEST_F(RegistryTest, ValuesRoundTripThroughTheFile) {
-  const std::string bytes = std::string("line1\r\nline2\\ \"q\" \xE4\xFC tab\t nul:") + '\0' + "end";
+  const std::string bytes =
+      std::string("line1\r\nline2\\ \"q\" \xE4\xFC tab\t nul:") + '\0' + "end";
   {
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKey(cConfigKey, true));
@@ -214,8 +214,10 @@ TEST_F(RegistryTest, ForeignEntriesSurviveARewrite) {
   ASSERT_TRUE(reg.OpenKey(cConfigKey, true));
   reg.WriteInteger("A", 1);
   const std::string text = ReadFile(Store());
-  EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Other]\n\"Bin\"=hex:01,02,\\\n  03,04\n@=\"unnamed\"\n"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find(
+          "[HKEY_CURRENT_USER\\Software\\Other]\n\"Bin\"=hex:01,02,\\\n  03,04\n@=\"unnamed\"\n"),
+      std::string::npos)
       << text;
   ASSERT_TRUE(reg.OpenKey("\\Software\\Other", false));
   EXPECT_EQ(ErrorOf([&] { reg.ReadInteger("Bin"); }), "Invalid data type for 'Bin'");
@@ -256,7 +258,8 @@ const DamagedCase cDamagedCases[] = {
     {"UnterminatedString",
      "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\S]\n\"A\"=\"abc\n",
      "line 3: unterminated string"},
-    {"BadDword", "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\S]\n\"A\"=dword:12345678a\n",
+    {"BadDword",
+     "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\S]\n\"A\"=dword:12345678a\n",
      "line 3: malformed DWORD"},
     {"OtherRoot", "Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\S]\n",
      "line 2: key outside HKEY_CURRENT_USER"},
@@ -297,7 +300,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, RegistryDamageTest, ::testing::ValuesIn(cDamaged
 TEST_F(RegistryTest, AWriteToADamagedStoreIsRefusedNotOverwriting) {
   TRegistry reg;
   ASSERT_TRUE(reg.OpenKey(cConfigKey, true));
-  const std::string damaged = "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\S]\n\"A\"=\"x\n";
+  const std::string damaged =
+      "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\S]\n\"A\"=\"x\n";
   WriteFile(Store(), damaged);  // damaged behind the open object's back
   const std::string error = ErrorOf([&] { reg.WriteInteger("B", 2); });
   EXPECT_TRUE(error.starts_with("Failed to set data for 'B'")) << error;

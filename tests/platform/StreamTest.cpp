@@ -1,8 +1,7 @@
-#include "platform/Stream.h"
-
 #include <gtest/gtest.h>
 
 #include "TempDir.h"
+#include "platform/Stream.h"
 
 namespace {
 
@@ -63,7 +62,8 @@ TEST(Stream, OpeningAMissingFileNamesIt) {
     TFileStream f(name, fmOpenRead);
     FAIL() << "no exception";
   } catch (const EFOpenError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + name + "\". No such file or directory");
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot open file \"" + name + "\". No such file or directory");
   }
 }
 
