@@ -236,14 +236,15 @@ bool TSingleFileSystem::DeleteFile(const std::string& FileName) {
       if (!c.IsDeleted && c.ParentID == item) return false;
     }
   }
+  // The record goes first: should anything fail between the two steps, its pages are lost to
+  // the free-space maps rather than handed out again while a live record still lists them.
+  TDirectoryElement pages = e;
   e.IsDeleted = 1;
   e.LastModifiedTime = NowFileTime();
-  if (!FUFM->SetSize(e, true, 0)) {
-    FLastError = FUFM->FLastError;
-    return false;
-  }
   e.FileSize = 0;
+  e.FirstMapPageNo = -1;
   FDM->WriteItem(item, e);
+  if (!FUFM->SetSize(pages, true, 0)) FLastError = FUFM->FLastError;
   return true;
 }
 

@@ -3,6 +3,8 @@ bd_test(sfs_storage_test
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/storage_files_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/storage_container_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/storage_maps_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/storage_directory_test.cpp
   DEPS bd_sfs_storage bd_sfs_codecs
   LABELS storage
 )

@@ -54,15 +54,15 @@ TEST(StorageContainer, NewContainerHeader) {
   fs.CreateInMemory();
   const TSingleFileHeader& h = fs.Header();
   EXPECT_EQ(0, std::memcmp(h.Signature, SingleFileSystemSignature, 8));
-  EXPECT_EQ(h.Version, FormatVersion);
-  EXPECT_EQ(h.PageSize, 4096);
-  EXPECT_EQ(h.ExtentPageCount, 8);
-  EXPECT_EQ(h.HDRPageCount, 1);
-  EXPECT_EQ(h.TOTALPageCount, 1);
-  EXPECT_EQ(h.GAMPageCount, 0);
-  EXPECT_EQ(h.PFSPageCount, 0);
-  EXPECT_EQ(h.DIRPageCount, 0);
-  EXPECT_EQ(h.DIRElementsCount, 0);
+  EXPECT_EQ(+h.Version, FormatVersion);
+  EXPECT_EQ(+h.PageSize, 4096);
+  EXPECT_EQ(+h.ExtentPageCount, 8);
+  EXPECT_EQ(+h.HDRPageCount, 1);
+  EXPECT_EQ(+h.TOTALPageCount, 1);
+  EXPECT_EQ(+h.GAMPageCount, 0);
+  EXPECT_EQ(+h.PFSPageCount, 0);
+  EXPECT_EQ(+h.DIRPageCount, 0);
+  EXPECT_EQ(+h.DIRElementsCount, 0);
   EXPECT_EQ(fs.GetCompressionLevel(), TSFSCompressionLevel::sfsNone);
   EXPECT_TRUE(fs.CheckIntegrity().empty());
 }
@@ -83,4 +83,196 @@ TEST(StorageContainer, RoundTripSizesAcrossReopen) {
   for (size_t i = 0; i < sizes.size(); ++i)
     EXPECT_EQ(ReadFile(fs, "f" + std::to_string(i)), RandomBytes(sizes[i], static_cast<uint32_t>(i))) << sizes[i];
   EXPECT_TRUE(fs.CheckIntegrity().empty());
+}
+
+TEST(StorageContainer, ReadsAtAndPastTheEnd) {
+  TSingleFileSystem fs;
+  fs.CreateInMemory();
+  WriteFile(fs, "f", RandomBytes(5000, 1));
+  const int32_t h = fs.FileOpen("f", platform::fmOpenRead);
+  ASSERT_GT(h, 0);
+  std::vector<uint8_t> buf(10000, 0xCC);
+  // A read asked for more than the file holds stops at its end.
+  EXPECT_EQ(fs.FileRead(h, buf.data(), 10000), 5000);
+  EXPECT_EQ(buf[5000], 0xCC);
+  EXPECT_EQ(fs.FileRead(h, buf.data(), 10), 0);
+  EXPECT_EQ(fs.LastError(), 0);
+  EXPECT_EQ(fs.FileSeek(h, 2, 100), 5100);  // past the end is accepted
+  EXPECT_EQ(fs.FileRead(h, buf.data(), 10), 0);
+  EXPECT_EQ(fs.LastError(), 0);
+  EXPECT_EQ(fs.FileSeek(h, 0, 4090), 4090);
+  EXPECT_EQ(fs.FileRead(h, buf.data(), 20), 20);  // across the page boundary
+  EXPECT_EQ(0, std::memcmp(buf.data(), RandomBytes(5000, 1).data() + 4090, 20));
+  EXPECT_EQ(fs.FileSeek(h, 1, -10), 4100);
+  fs.FileClose(h);
+  EXPECT_EQ(fs.FileRead(h, buf.data(), 10), 0);  // a closed handle
+}
+
+TEST(StorageContainer, HandlesAreIndependentAndNeverReused) {
+  TSingleFileSystem fs;
+  fs.CreateInMemory();
+  WriteFile(fs, "f", {1, 2, 3, 4, 5});
+  const int32_t a = fs.FileOpen("f", platform::fmOpenRead);
+  const int32_t b = fs.FileOpen("f", platform::fmOpenRead);
+  EXPECT_GT(b, a);
+  uint8_t x = 0;
+  EXPECT_EQ(fs.FileRead(a, &x, 1), 1);
+  EXPECT_EQ(x, 1);
+  EXPECT_EQ(fs.FileRead(a, &x, 1), 1);
+  EXPECT_EQ(fs.FileRead(b, &x, 1), 1);
+  EXPECT_EQ(x, 1);
+  fs.FileClose(a);
+  const int32_t c = fs.FileOpen("f", platform::fmOpenRead);
+  EXPECT_GT(c, b);
+  // Open files are neither deleted nor replaced.
+  EXPECT_FALSE(fs.DeleteFile("f"));
+  EXPECT_EQ(fs.FileCreate("f"), erFileNotDeleted);
+  EXPECT_EQ(fs.FileOpen("f", platform::fmCreate), erFileNotDeleted);
+  fs.FileClose(b);
+  fs.FileClose(c);
+  EXPECT_GE(fs.FileCreate("f"), 0);  // closed: replaced by an empty file
+  TDirectoryElement e;
+  ASSERT_TRUE(fs.GetFileInfo("f", e));
+  EXPECT_EQ(+e.FileSize, 0);
+  EXPECT_EQ(fs.FileOpen("missing", platform::fmOpenRead), -1);
+  EXPECT_EQ(fs.FileOpen("", platform::fmCreate), -1);
+  EXPECT_EQ(fs.OpenHandleCount(), 0);
+}
+
+TEST(StorageContainer, SetSizeGrowsWithZerosAndShrinks) {
+  TSingleFileSystem fs;
+  fs.CreateInMemory();
+  const int32_t h = fs.FileOpen("f", platform::fmCreate);
+  EXPECT_EQ(fs.FileSetSize(h, 10000), 10000);
+  EXPECT_EQ(fs.FileSeek(h, 1, 0), 10000);
+  std::vector<uint8_t> buf(10000, 0xAA);
+  fs.FileSeek(h, 0, 0);
+  EXPECT_EQ(fs.FileRead(h, buf.data(), 10000), 10000);
+  EXPECT_EQ(std::count(buf.begin(), buf.end(), 0), 10000);
+  EXPECT_EQ(fs.FileSetSize(h, 10), 10);
+  EXPECT_EQ(fs.FileGetSize(h), 10);
+  EXPECT_EQ(fs.FileSetSize(h, 0), 0);
+  TDirectoryElement e;
+  ASSERT_TRUE(fs.GetFileInfo("f", e));
+  EXPECT_EQ(+e.FirstMapPageNo, -1);
+  EXPECT_EQ(fs.FileSetSize(9999, 1), erInvalidHandle);
+  // A write past the end fills the gap with zeros.
+  fs.FileSeek(h, 0, 6000);
+  EXPECT_EQ(fs.FileWrite(h, "x", 1), 1);
+  EXPECT_EQ(fs.FileGetSize(h), 6001);
+  fs.FileClose(h);
+  const auto back = ReadFile(fs, "f");
+  EXPECT_EQ(std::count(back.begin(), back.end(), 0), 6000);
+  EXPECT_EQ(back.back(), 'x');
+  EXPECT_TRUE(fs.CheckIntegrity().empty());
+}
+
+TEST(StorageContainer, OverwriteInsideAFile) {
+  TSingleFileSystem fs;
+  fs.CreateInMemory();
+  auto data = RandomBytes(20000, 5);
+  WriteFile(fs, "f", data);
+  const int32_t h = fs.FileOpen("f", platform::fmOpenReadWrite);
+  fs.FileSeek(h, 0, 4000);
+  const auto patch = RandomBytes(9000, 6);
+  EXPECT_EQ(fs.FileWrite(h, patch.data(), 9000), 9000);
+  fs.FileClose(h);
+  std::copy(patch.begin(), patch.end(), data.begin() + 4000);
+  EXPECT_EQ(ReadFile(fs, "f"), data);
+}
+
+TEST(StorageContainer, ReplaceKeepsACompleteVersionAtEveryStep) {
+  TSingleFileSystem fs;
+  fs.CreateInMemory();
+  EXPECT_LT(fs.FileOpen("dir/../f", platform::fmCreate), 0);  // "dir" does not exist: no file is made
+  EXPECT_FALSE(fs.FileExists("f"));
+  ASSERT_GE(fs.ForceDirectories("dir"), 0);
+  WriteFile(fs, "dir/f", RandomBytes(9000, 1));
+  WriteFile(fs, "dir/f.~new", RandomBytes(7000, 2));
+  ASSERT_TRUE(fs.ReplaceFile("dir/f.~new", "dir/f"));
+  EXPECT_EQ(ReadFile(fs, "dir/f"), RandomBytes(7000, 2));
+  EXPECT_FALSE(fs.FileExists("dir/f.~new"));
+  EXPECT_FALSE(fs.FileExists("dir/f.~old"));
+  EXPECT_TRUE(fs.CheckIntegrity().empty());
+}
+
+TEST(StorageContainer, MultiPartWithStubAcrossReopen) {
+  TTempDir dir;
+  TSFSCreateOptions o;
+  o.PartSize = 20000;
+  o.Stub = std::vector<uint8_t>(777, 'S');
+  const auto big = RandomBytes(200000, 9);
+  {
+    TSingleFileSystem fs;
+    fs.CreateContainer(dir / "m.sfs", o);
+    WriteFile(fs, "small", {7});
+    WriteFile(fs, "big", big);
+  }
+  EXPECT_TRUE(std::filesystem::exists(dir / "m.sfs9"));
+  EXPECT_EQ(std::filesystem::file_size(dir / "m.sfs"), 20000u);
+  TSingleFileSystem fs;
+  fs.OpenContainer(dir / "m.sfs");
+  EXPECT_EQ(ReadFile(fs, "big"), big);
+  EXPECT_EQ(ReadFile(fs, "small"), std::vector<uint8_t>({7}));
+  EXPECT_TRUE(fs.CheckIntegrity().empty());
+  // Deleting the big file shortens the chain again.
+  ASSERT_TRUE(fs.DeleteFile("big"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "m.sfs9"));
+  fs.Close();
+  fs.OpenContainer(dir / "m.sfs");
+  EXPECT_EQ(ReadFile(fs, "small"), std::vector<uint8_t>({7}));
+  EXPECT_TRUE(fs.CheckIntegrity().empty());
+}
+
+TEST(StorageContainer, ReadOnlyContainerNeverWrites) {
+  TTempDir dir;
+  {
+    TSingleFileSystem fs;
+    fs.CreateContainer(dir / "r.sfs");
+    WriteFile(fs, "f", RandomBytes(100, 1));
+  }
+  const auto before = std::filesystem::last_write_time(dir / "r.sfs");
+  const auto size = std::filesystem::file_size(dir / "r.sfs");
+  TSingleFileSystem fs;
+  fs.OpenContainer(dir / "r.sfs", {}, true);
+  EXPECT_EQ(ReadFile(fs, "f"), RandomBytes(100, 1));
+  EXPECT_LT(fs.FileCreate("g"), 0);
+  EXPECT_FALSE(fs.DeleteFile("f"));
+  const int32_t h = fs.FileOpen("f", platform::fmOpenRead);
+  EXPECT_EQ(fs.FileWrite(h, "x", 1), 0);
+  EXPECT_LT(fs.FileSetSize(h, 0), 0);
+  fs.FileClose(h);
+  fs.Close();
+  EXPECT_EQ(std::filesystem::last_write_time(dir / "r.sfs"), before);
+  EXPECT_EQ(std::filesystem::file_size(dir / "r.sfs"), size);
+}
+
+TEST(StorageContainer, DamagedHeadersAreRefused) {
+  TSingleFileSystem fs;
+  fs.CreateInMemory();
+  const auto image = fs.SaveToImage();
+  struct Case {
+    size_t offset;  // in the image: part header (280 bytes), then page 0
+    const char* message;
+  } cases[] = {
+      {0, "TSFSHugeFile.OpenFilesChain - not a container file"},
+      {280 + 0, "TSFSHugeFile.OpenFilesChain - not a container file"},
+      {280 + 8, "TPageFileManager.LoadSFHeader - header checksum error."},
+      {280 + 20, "TPageFileManager.LoadSFHeader - header checksum error."},
+  };
+  for (const auto& c : cases) {
+    auto bad = image;
+    bad[c.offset] ^= 0x10;
+    TSingleFileSystem other;
+    try {
+      other.OpenFromImage(bad);
+      ADD_FAILURE() << "opened with a flip at " << c.offset;
+    } catch (const platform::Exception& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(c.message, 0), 0u) << e.what();
+    }
+    EXPECT_FALSE(other.IsOpen());
+  }
+  // A truncated image.
+  TSingleFileSystem other;
+  EXPECT_THROW(other.OpenFromImage(std::vector<uint8_t>(image.begin(), image.begin() + 300)), platform::Exception);
 }

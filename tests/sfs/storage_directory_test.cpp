@@ -1,0 +1,159 @@
+// The directory: name lookup, records, slots and directory pages; the name comparison.
+#include <gtest/gtest.h>
+
+#include "sfs/DIRManager.h"
+#include "sfs/PageFileManager.h"
+#include "sfs/SingleFileSystem.h"
+#include "sfs/StrFunc.h"
+
+using namespace sfs;
+
+namespace {
+
+class StorageDirectoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs.CreateInMemory();
+    docs = fs.ForceDirectories("Docs");
+    sub = fs.ForceDirectories("Docs/Sub");
+    readme = fs.FileCreate("Docs/readme.txt");
+    subReadme = fs.FileCreate("Docs/Sub/readme.txt");
+    top = fs.FileCreate("top.bin");
+    ASSERT_GE(docs, 0);
+    ASSERT_GE(top, 0);
+  }
+  TSingleFileSystem fs;
+  int32_t docs = -9, sub = -9, readme = -9, subReadme = -9, top = -9;
+};
+
+}  // namespace
+
+TEST_F(StorageDirectoryTest, NameLookupRules) {
+  const std::vector<std::pair<std::string, int32_t>> cases = {
+      {"\\", rootID},
+      {"/", rootID},
+      {"Docs", docs},
+      {"/Docs", docs},
+      {"\\Docs\\Sub", sub},
+      {"Docs/", docs},                      // a trailing separator is ignored
+      {"Docs//Sub", erInvalidPath},         // two separators in a row
+      {"DOCS/SUB/README.TXT", subReadme},   // case-insensitive
+      {"docs/readme.txt", readme},          // the same name in another folder
+      {"Docs/Sub/../readme.txt", readme},
+      {"Docs/../top.bin", top},
+      {"..", rootID},                       // the root is its own parent
+      {"nothing", erInvalidPath},
+      {"Docs/top.bin", erInvalidCurrentDir},  // the name exists, but not in that folder
+      {"", erInvalidPath},
+  };
+  for (const auto& [name, want] : cases) EXPECT_EQ(fs.FindByName(name), want) << '"' << name << '"';
+  // Relative names start at the current folder; a leading separator at the root.
+  fs.DM().CurrentDir = docs;
+  EXPECT_EQ(fs.FindByName("readme.txt"), readme);
+  EXPECT_EQ(fs.FindByName("Sub/readme.txt"), subReadme);
+  EXPECT_EQ(fs.FindByName("/top.bin"), top);
+  EXPECT_EQ(fs.FindByName("top.bin"), erInvalidCurrentDir);
+}
+
+TEST_F(StorageDirectoryTest, DeletedSlotIsReusedWithoutGrowth) {
+  ASSERT_TRUE(fs.DeleteFile("Docs/readme.txt"));
+  EXPECT_FALSE(fs.FileExists("Docs/readme.txt"));
+  const int32_t count = fs.Header().DIRElementsCount;
+  EXPECT_EQ(fs.FileCreate("new.txt"), readme);
+  EXPECT_EQ(+fs.Header().DIRElementsCount, count);
+  EXPECT_EQ(fs.FindByName("new.txt"), readme);
+  // The lowest deleted slot goes first.
+  ASSERT_TRUE(fs.DeleteFile("top.bin"));
+  ASSERT_TRUE(fs.DeleteFile("Docs/Sub/readme.txt"));
+  EXPECT_EQ(fs.FileCreate("a"), subReadme);
+  EXPECT_EQ(fs.FileCreate("b"), top);
+  EXPECT_TRUE(fs.CheckIntegrity().empty());
+}
+
+TEST(StorageDirectory, PageFillsThenTheNextRecordLinksANewPage) {
+  TSingleFileSystem fs;
+  fs.CreateInMemory();
+  const int32_t per = ComputeGeometry(4096, 8).DIRElementsPerPage;
+  for (int32_t i = 0; i < per; ++i) ASSERT_EQ(fs.FileCreate("f" + std::to_string(i)), i);
+  EXPECT_EQ(+fs.Header().DIRPageCount, 1);
+  const int32_t first = fs.Header().DIRFirstPageNo;
+  ASSERT_EQ(fs.FileCreate("next"), per);
+  EXPECT_EQ(+fs.Header().DIRPageCount, 2);
+  const int32_t second = fs.DM().DIRPageMap()[1];
+  TPageBuffer page(fs.PageDataSize());
+  ASSERT_TRUE(fs.PFM().ReadPage(page, first, false, {}, 0));
+  EXPECT_EQ(+page.PageHeader.NextPageNo, second);
+  ASSERT_TRUE(fs.PFM().ReadPage(page, second, false, {}, 0));
+  EXPECT_EQ(+page.PageHeader.NextPageNo, -1);
+  EXPECT_EQ(+page.PageHeader.PageType, DIRPage);
+  // The chain reloads in order.
+  TSingleFileSystem again;
+  again.OpenFromImage(fs.SaveToImage());
+  EXPECT_EQ(again.FindByName("next"), per);
+  EXPECT_EQ(again.FindByName("f0"), 0);
+}
+
+TEST(StorageDirectory, LongNamesAreCut) {
+  TSingleFileSystem fs;
+  fs.CreateInMemory();
+  const std::string name(300, 'n');
+  const int32_t item = fs.FileCreate(name);
+  ASSERT_GE(item, 0);
+  TDirectoryElement e;
+  ASSERT_TRUE(fs.GetFileInfo(name, e));  // the lookup cuts the same way
+  EXPECT_EQ(std::string(ElementName(e)), name.substr(0, 259));
+  EXPECT_EQ(fs.FindByName(name.substr(0, 259)), item);
+}
+
+TEST(StorageDirectory, PathSplitting) {
+  struct Case {
+    std::string in;
+    bool ok;
+    std::string path, pattern;
+  } cases[] = {
+      {"a/b/c", true, "a/b", "c"}, {"a\\b", true, "a", "b"},   {"/x", true, "\\", "x"},
+      {"a/b/", true, "a", "b"},    {"name", false, "", ""},     {"", false, "", ""},
+  };
+  for (const auto& c : cases) {
+    std::string path, pattern;
+    EXPECT_EQ(ExtractPathAndPattern(c.in, path, pattern), c.ok) << c.in;
+    if (c.ok) {
+      EXPECT_EQ(path, c.path) << c.in;
+      EXPECT_EQ(pattern, c.pattern) << c.in;
+    }
+  }
+}
+
+TEST(StorageDirectory, NameComparisonIgnoresCaseOfWindows1252Letters) {
+  EXPECT_EQ(AnsiCompTextNoCase("Readme.TXT", "readme.txt"), 0);
+  EXPECT_EQ(AnsiCompTextNoCase("\xC4rger", "\xE4RGER"), 0);  // A/a with diaeresis
+  EXPECT_EQ(AnsiCompTextNoCase("\x8A", "\x9A"), 0);          // S/s with caron
+  EXPECT_EQ(AnsiCompTextNoCase("\x9F", "\xFF"), 0);          // Y/y with diaeresis
+  EXPECT_NE(AnsiCompTextNoCase("\xD7", "\xF7"), 0);          // multiplication and division signs
+  EXPECT_LT(AnsiCompTextNoCase("abc", "ABD"), 0);
+  EXPECT_LT(AnsiCompTextNoCase("ab", "abc"), 0);
+  EXPECT_GT(AnsiCompTextNoCase("b", "A"), 0);
+}
+
+TEST(StorageDirectory, IndexesFollowRenamesAndMoves) {
+  TSingleFileSystem fs;
+  fs.CreateInMemory();
+  ASSERT_GE(fs.ForceDirectories("/a/b"), 0);
+  ASSERT_GE(fs.FileCreate("a/b/file"), 0);
+  for (int i = 0; i < 20; ++i) ASSERT_GE(fs.FileCreate("z" + std::to_string(i)), 0);
+  ASSERT_TRUE(fs.RenameFile("a/b/file", "a/moved"));
+  EXPECT_FALSE(fs.FileExists("a/b/file"));
+  EXPECT_TRUE(fs.FileExists("A/MOVED"));
+  EXPECT_FALSE(fs.RenameFile("z1", "z2"));          // the new name exists
+  EXPECT_FALSE(fs.RenameFile("a", "a/b/inside"));   // a folder into its own subtree
+  EXPECT_FALSE(fs.RenameFile("missing", "x"));
+  ASSERT_TRUE(fs.RenameFile("z3", "a/b/z3"));
+  EXPECT_TRUE(fs.FileExists("a/b/z3"));
+  EXPECT_EQ(fs.ForceDirectories("z4/sub"), erInvalidPath);  // a file in the way
+  EXPECT_TRUE(fs.CheckIntegrity().empty());
+  // The indexes rebuilt from disk agree.
+  TSingleFileSystem again;
+  again.OpenFromImage(fs.SaveToImage());
+  EXPECT_EQ(again.FindByName("a/moved"), fs.FindByName("a/moved"));
+  EXPECT_EQ(again.FindByName("a/b/z3"), fs.FindByName("a/b/z3"));
+}
