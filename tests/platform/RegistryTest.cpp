@@ -45,9 +45,14 @@ std::string ErrorOf(F&& f) {
 TEST_F(RegistryTest, StoreLivesUnderXdgConfigHome) {
   EXPECT_EQ(platform::RegistryStoreFolder(), FDir.Path() / "Brindel");
   EXPECT_EQ(Store(), FDir.Path() / "Brindel" / "registry.reg");
-  unsetenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  const std::string savedHome = home != nullptr ? home : "";
+  setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
   setenv("HOME", "/home/someone", 1);
   EXPECT_EQ(platform::RegistryStoreFolder(), fs::path("/home/someone/.config/Brindel"));
+  unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(platform::RegistryStoreFolder(), fs::path("/home/someone/.config/Brindel"));
+  setenv("HOME", savedHome.c_str(), 1);
 }
 
 TEST_F(RegistryTest, WritesTheExportFormat) {
