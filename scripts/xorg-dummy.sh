@@ -9,38 +9,46 @@
 #                                   on stdout and leaves the server running
 #   scripts/xorg-dummy.sh stop :51  ends that server and removes its temporary folder
 #
-# The server's process id is in ${TMPDIR:-/tmp}/bd-xorg-<n>/pid, its log beside it; killing that
-# process is equivalent to "stop". Xorg needs root here (or a setuid wrapper).
+# ${TMPDIR:-/tmp}/bd-xorg-<n> links to the server's folder, which holds its process id ("pid")
+# and its log; killing that process is equivalent to "stop" (except that the folder stays).
+# Xorg needs root here (or a setuid wrapper).
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 config=${BD_XORG_CONFIG:-$here/xorg/dummy.conf}
 tmproot=${TMPDIR:-/tmp}
 
-state_dir() { echo "$tmproot/bd-xorg-$1"; }
+# The record of the running server on :n: a link to the server's private folder.
+state_link() { echo "$tmproot/bd-xorg-$1"; }
 
 accepts() {  # accepts <display>
   xdpyinfo -display "$1" >/dev/null 2>&1
 }
 
+lock_owner() {  # lock_owner <n>: the process id in the display's lock file
+  { tr -d ' \n' <"/tmp/.X$1-lock"; } 2>/dev/null || true
+}
+
 start() {
   command -v Xorg >/dev/null || { echo "xorg-dummy: Xorg is not installed" >&2; exit 1; }
   local n dir pid i
+  dir=$(mktemp -d "$tmproot/bd-xorg.XXXXXX")
+  mkdir "$dir/conf.d"
   for n in $(seq 50 99); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    dir=$(state_dir "$n")
-    rm -rf "$dir"
-    mkdir -p "$dir/conf.d"
     Xorg ":$n" -config "$config" -configdir "$dir/conf.d" -logfile "$dir/Xorg.log" \
       -noreset -nolisten tcp -novtswitch -sharevts -keeptty \
       </dev/null >"$dir/out" 2>&1 &
     pid=$!
-    echo "$pid" >"$dir/pid"
     for i in $(seq 1 100); do
       if ! kill -0 "$pid" 2>/dev/null; then
         break  # ended: most likely the display was taken meanwhile; try the next one
       fi
-      if accepts ":$n"; then
+      # Ready when it accepts connections and the display's lock names our server (not one
+      # that somebody else started on the same number at the same moment).
+      if [ "$(lock_owner "$n")" = "$pid" ] && accepts ":$n"; then
+        echo "$pid" >"$dir/pid"
+        ln -sfn "$dir" "$(state_link "$n")"
         echo ":$n"
         return 0
       fi
@@ -61,8 +69,8 @@ start() {
       rm -rf "$dir"
       exit 1
     fi
-    rm -rf "$dir"
   done
+  rm -rf "$dir"
   echo "xorg-dummy: no free display number between :50 and :99" >&2
   exit 1
 }
@@ -71,9 +79,10 @@ stop() {
   local display=${1:?usage: xorg-dummy.sh stop :<n>}
   local n=${display#:}
   n=${n%%.*}
-  local dir pid i
-  dir=$(state_dir "$n")
-  [ -f "$dir/pid" ] || { echo "xorg-dummy: no server of ours on :$n" >&2; exit 1; }
+  local link dir pid i
+  link=$(state_link "$n")
+  dir=$(readlink "$link" 2>/dev/null || true)
+  [ -n "$dir" ] && [ -f "$dir/pid" ] || { echo "xorg-dummy: no server of ours on :$n" >&2; exit 1; }
   pid=$(cat "$dir/pid")
   # Only ever end our own server, never a process that reused the number.
   if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = "Xorg" ] && kill "$pid" 2>/dev/null; then
@@ -83,7 +92,7 @@ stop() {
     done
     kill -9 "$pid" 2>/dev/null || true
   fi
-  rm -rf "$dir"
+  rm -rf "$dir" "$link"
 }
 
 case "${1:-start}" in

@@ -25,6 +25,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The process id written into the lock file of display :n, or -1.
+pid_t LockOwner(int n) {
+  std::ifstream lock("/tmp/.X" + std::to_string(n) + "-lock");
+  long pid = -1;
+  if (!(lock >> pid)) return -1;
+  return static_cast<pid_t>(pid);
+}
+
 class PrivateXServer {
  public:
   // Starts Xorg on the first free display from :60 on; false (with the reason) if it fails.
@@ -72,9 +80,13 @@ class PrivateXServer {
           FPid = -1;
           break;
         }
-        if (Display* d = XOpenDisplay(FDisplay.c_str())) {
-          XCloseDisplay(d);
-          return true;
+        // Ready when it accepts connections and the display's lock names our process (and not
+        // a server another test started on the same number at the same moment).
+        if (LockOwner(n) == FPid) {
+          if (Display* d = XOpenDisplay(FDisplay.c_str())) {
+            XCloseDisplay(d);
+            return true;
+          }
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       }
