@@ -1,4 +1,4 @@
-// TBDCheckBox (Part 8.2): a check box with a hint, a dynamic font height and parent
+// TBDCheckBox: a check box with a hint, a dynamic font height and parent
 // notification.
 //
 // Promises:
@@ -47,7 +47,7 @@ class TBDCheckBox : public QCheckBox, public TBDHintFields {
   bool Checked() const { return isChecked(); }
   virtual void SetChecked(bool value);
 
-  // The framework's Click and DblClick with the parent notification of Part 8.2.
+  // The framework's Click and DblClick with the parent notification.
   virtual void Click();
   virtual void DblClick();
   void CMMouseEnter();

@@ -1,4 +1,4 @@
-// TBDCheckBoxCharset (Part 8.2): a TBDCheckBox whose caption is drawn by a transparent label
+// TBDCheckBoxCharset: a TBDCheckBox whose caption is drawn by a transparent label
 // inside it, in the control's font and character set.
 //
 // Promises:

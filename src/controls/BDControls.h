@@ -1,4 +1,4 @@
-// The custom controls of the unit BrindelsHelper (Parts 8.1, 8.2), in one include.
+// The custom controls of the unit BrindelsHelper, in one include.
 #pragma once
 
 #include "controls/BDCheckBox.h"

@@ -1,4 +1,4 @@
-// TBDMemo (Part 8.2): the memo that shows the hint lines of the BD controls.
+// TBDMemo: the memo that shows the hint lines of the BD controls.
 //
 // A QPlainTextEdit that keeps its lines as 8-bit text and shows them decoded with the character
 // set of its font. Object name: set by the owner (the window gives it its name in the

@@ -1,4 +1,4 @@
-// TBDPanel (Part 8.2): a panel with the hint fields and a caption.
+// TBDPanel: a panel with the hint fields and a caption.
 //
 // A QFrame drawn like the framework's panel: raised outer bevel, the 8-bit caption decoded with
 // the font's character set and drawn centred. Clicks: a press and a release over the panel run

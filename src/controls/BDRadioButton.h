@@ -1,4 +1,4 @@
-// TBDRadioButton (Part 8.2): a radio button with a hint, a dynamic font height, parent
+// TBDRadioButton: a radio button with a hint, a dynamic font height, parent
 // notification and a re-entry guard on Checked.
 //
 // Promises (besides those of TBDCheckBox, which it shares: caption, font, hint, Click with

@@ -1,4 +1,4 @@
-// TBDRadioButtonCharset (Part 8.2): a TBDRadioButton whose caption is drawn by a transparent
+// TBDRadioButtonCharset: a TBDRadioButton whose caption is drawn by a transparent
 // label inside it, in the control's font and character set. The configuration window's two
 // display-mode radio buttons are of this class.
 //

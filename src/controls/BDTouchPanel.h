@@ -1,4 +1,4 @@
-// TBDTouchPanel (Part 8.2): a large clickable area whose pressed state its direct child check
+// TBDTouchPanel: a large clickable area whose pressed state its direct child check
 // boxes and radio buttons share.
 //
 // Promises:

@@ -1,4 +1,4 @@
-// Part 8.1: LimitFontHeight of the unit BrindelsHelper.
+// LimitFontHeight of the unit BrindelsHelper.
 #pragma once
 
 #include <QString>

@@ -1,4 +1,4 @@
-// The transparent caption label inside the Charset controls (Part 8.2). It draws the caption in
+// The transparent caption label inside the Charset controls. It draws the caption in
 // the control's font and hands its mouse events to the control: a press (a double click counts
 // as a press, as with the framework's labels), moves, a release, and a click (release over the
 // label after a press on it). Its object name is "TextLabel".

@@ -1,4 +1,4 @@
-// The hint fields of the BD controls (Part 8.2) and the mouse-enter hint.
+// The hint fields of the BD controls and the mouse-enter hint.
 //
 // BDMemoHintField: the memo that shows hints, not owned (a deleted memo reads as unset).
 // BDHintText: this control's hint lines, not owned: the caller keeps the list alive while the
@@ -30,7 +30,7 @@ class TBDHintFields {
 
  protected:
   ~TBDHintFields() = default;
-  // CMMouseEnter of Part 8.2 for `control`: asserts that it has an object name ("<Class>: Name
+  // CMMouseEnter for `control`: asserts that it has an object name ("<Class>: Name
   // ist nicht gesetzt!"); when `memoRequired` (base classes), asserts at run time that a memo is
   // set unless BDNoMemoHintField ("<name> :Zur Laufzeit muss dass Property BDMemoHintField
   // gesetzt sein"); then shows BDHintText in the memo when both are set and BDNoMemoHintField
