@@ -6,6 +6,7 @@ bd_test(codecs_tests
     ${CMAKE_CURRENT_LIST_DIR}/codecs_checksum_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/codecs_compression_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/codecs_ppm_test.cpp
-  DEPS bd_sfs_codecs ZLIB::ZLIB BZip2::BZip2
+    ${CMAKE_CURRENT_LIST_DIR}/codecs_password_test.cpp
+  DEPS bd_sfs_codecs bd_crypto ZLIB::ZLIB BZip2::BZip2
   LABELS codecs
 )
