@@ -3,11 +3,14 @@
 //
 //   display_restore_child simulated <change-log> <how>   (1024x768 screen, candidate 800x600)
 //   display_restore_child x11 <display> <how>            (candidate 640x480)
-//   how: SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGABRT, exit (exit status 3) or fault (a write to
-//   an inaccessible page)
+//   how: SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGABRT, exit (exit status 3), fault (a write to an
+//   inaccessible page), SIGTERM-own (the program has its own SIGTERM handler, which appends
+//   "own" to the change log and ends with exit status 5) or SIGHUP-ignored (SIGHUP was ignored
+//   before the trial; the program goes on and ends with exit status 4)
 //
 // Exit status 10: set-up failed; 11: the trial mode did not come up; 13: the signal did not end
 // the process.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -25,6 +28,16 @@ using namespace display;
 // Deliberately never destroyed (but reachable, so no leak is reported): only the exit and
 // signal paths may give the screen back.
 static TScreenSwitcher* gTrial = nullptr;
+static const char* gLog = nullptr;
+
+extern "C" void OwnTermHandler(int) {
+  const int fd = open(gLog, O_WRONLY | O_APPEND | O_CREAT, 0644);
+  if (fd >= 0) {
+    [[maybe_unused]] const ssize_t n = write(fd, "own\n", 4);
+    close(fd);
+  }
+  _exit(5);
+}
 
 int main(int argc, char** argv) {
   if (argc != 4) return 10;
@@ -43,6 +56,9 @@ int main(int argc, char** argv) {
     resY = 480;
   }
   if (!driver) return 10;
+  gLog = argv[2];
+  if (how == "SIGTERM-own") signal(SIGTERM, OwnTermHandler);
+  if (how == "SIGHUP-ignored") signal(SIGHUP, SIG_IGN);
 
   TScreenSwitcherHooks hooks;
   hooks.Driver = driver;
@@ -61,7 +77,12 @@ int main(int argc, char** argv) {
     if (page == MAP_FAILED) return 10;
     *static_cast<volatile int*>(page) = 1;
   }
-  const int sig = how == "SIGTERM" ? SIGTERM
+  if (how == "SIGHUP-ignored") {
+    raise(SIGHUP);
+    usleep(100000);
+    std::exit(4);
+  }
+  const int sig = how == "SIGTERM" || how == "SIGTERM-own" ? SIGTERM
                   : how == "SIGINT" ? SIGINT
                   : how == "SIGHUP" ? SIGHUP
                   : how == "SIGQUIT" ? SIGQUIT

@@ -419,6 +419,13 @@ int RunRestoreChild(const std::vector<std::string>& args) {
 
 class ProcessEnd : public ScreenSwitcherTest, public ::testing::WithParamInterface<EndCase> {};
 
+std::string ReadAll(const fs::path& file) {
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 TEST_P(ProcessEnd, GivesTheScreenBack) {
   const fs::path log = FDir / "changes.log";
   const EndCase& c = GetParam();
@@ -435,10 +442,23 @@ TEST_P(ProcessEnd, GivesTheScreenBack) {
     ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
     EXPECT_EQ(WTERMSIG(status), c.signal);
   }
-  std::ifstream in(log);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ(text.str(), "800x600\n1024x768\n");
+  EXPECT_EQ(ReadAll(log), "800x600\n1024x768\n");
+}
+
+TEST_F(ScreenSwitcherTest, SignalReachesTheProgramsOwnHandlerAfterTheRestore) {
+  const fs::path log = FDir / "changes.log";
+  const int status = RunRestoreChild({"simulated", log.string(), "SIGTERM-own"});
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 5);
+  EXPECT_EQ(ReadAll(log), "800x600\n1024x768\nown\n");
+}
+
+TEST_F(ScreenSwitcherTest, IgnoredSignalStaysIgnored) {
+  const fs::path log = FDir / "changes.log";
+  const int status = RunRestoreChild({"simulated", log.string(), "SIGHUP-ignored"});
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 4);
+  EXPECT_EQ(ReadAll(log), "800x600\n1024x768\n");  // given back by the exit path
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, ProcessEnd,
