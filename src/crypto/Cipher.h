@@ -70,7 +70,8 @@ class TCipher : public TProtection {
 
   const char* ClassName() const override { return "TCipher"; }
   virtual TCipherClass Class() const = 0;
-  // 32-byte known-answer vector of the class's self test.
+  // 32-byte known-answer vector of the class's self test (for Rijndael: a plaintext block and its
+  // ciphertext under the key 00 01 .. 1F).
   virtual std::string TestVector() const = 0;
 
   // Key from a pass phrase: AES-256 from RIPEMD-256 of all bytes of Key with the default hash.

@@ -245,11 +245,11 @@ bool TCipher_Rijndael::PreferHardware() { return PreferHardwareFlag(); }
 void TCipher_Rijndael::SetUseHardware(bool Value) { FHardware = Value && HardwareAvailable(); }
 
 std::string TCipher_Rijndael::TestVector() const {
-  // The FIPS 197 AES-256 example: plaintext 00112233..eeff under key 000102..1f, then the
-  // ciphertext of that ciphertext.
+  // The FIPS 197 AES-256 example under the key 00 01 .. 1F: the plaintext block, then its
+  // ciphertext.
   return std::string(
-      "\x8e\xa2\xb7\xca\x51\x67\x45\xbf\xea\xfc\x49\x90\x4b\x49\x60\x89"
-      "\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xaa\xbb\xcc\xdd\xee\xff",
+      "\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xaa\xbb\xcc\xdd\xee\xff"
+      "\x8e\xa2\xb7\xca\x51\x67\x45\xbf\xea\xfc\x49\x90\x4b\x49\x60\x89",
       32);
 }
 

@@ -297,6 +297,18 @@ TEST(CipherChain, ChainedCiphersUndoInReverseOrder) {
   EXPECT_EQ(data, plain);
 }
 
+TEST(CipherSelfTest, TestVectorMatchesTheCipher) {
+  TCipher_Rijndael c;
+  uint8_t key[32];
+  for (int i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(i);
+  c.Init(key, 32, nullptr);
+  const std::string vector = c.TestVector();
+  ASSERT_EQ(vector.size(), 32u);
+  std::string block = vector.substr(0, 16);
+  c.Encode(block.data());
+  EXPECT_EQ(block, vector.substr(16));
+}
+
 TEST(CipherRegistry, RijndaelIsRegisteredAndEntriesReplace) {
   const auto list = CipherList();
   ASSERT_FALSE(list.empty());
