@@ -16,21 +16,28 @@ namespace {
 
 std::string Describe(const display::DEVMODE& m) {
   std::string text = std::to_string(m.dmPelsWidth) + "x" + std::to_string(m.dmPelsHeight) + ", " +
-                     std::to_string(m.dmBitsPerPel) + " bpp, " + std::to_string(m.dmDisplayFrequency) +
-                     " Hz";
-  if ((m.dmFields & display::DM_DISPLAYORIENTATION) && m.dmDisplayOrientation != display::DMDO_DEFAULT)
+                     std::to_string(m.dmBitsPerPel) + " bpp, " +
+                     std::to_string(m.dmDisplayFrequency) + " Hz";
+  if ((m.dmFields & display::DM_DISPLAYORIENTATION) &&
+      m.dmDisplayOrientation != display::DMDO_DEFAULT)
     text += ", turned " + std::to_string(m.dmDisplayOrientation * 90) + " degrees";
   return text;
 }
 
 const char* VerdictText(int32_t verdict) {
   switch (verdict) {
-    case display::VideoModeNotSupported: return "screen too small, mode not offered";
-    case display::VideoModeSupportedButTooLow: return "screen too small, mode offered";
-    case display::VideoModeSupportedAndEqual: return "screen fits";
-    case display::VideoModeSupportedButTooHigh: return "screen larger, mode offered";
-    case display::VideoModeNotSupportedAndTooHigh: return "screen larger, mode not offered";
-    default: return "?";
+    case display::VideoModeNotSupported:
+      return "screen too small, mode not offered";
+    case display::VideoModeSupportedButTooLow:
+      return "screen too small, mode offered";
+    case display::VideoModeSupportedAndEqual:
+      return "screen fits";
+    case display::VideoModeSupportedButTooHigh:
+      return "screen larger, mode offered";
+    case display::VideoModeNotSupportedAndTooHigh:
+      return "screen larger, mode not offered";
+    default:
+      return "?";
   }
 }
 
@@ -56,7 +63,8 @@ int main(int argc, char** argv) {
     for (uint32_t i = 0; driver->EnumDisplaySettings(i, m); ++i)
       std::printf("  %2u: %s\n", i, Describe(m).c_str());
 
-    const int32_t verdict = display::TScreenChecker::ConfigCheckScreen(*driver, width, height, bits);
+    const int32_t verdict =
+        display::TScreenChecker::ConfigCheckScreen(*driver, width, height, bits);
     std::printf("required %dx%d at %d bpp: verdict %d (%s)\n", width, height, bits, verdict,
                 VerdictText(verdict));
 
@@ -70,14 +78,15 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
     };
     int32_t rv = 0;
-    auto sw = display::TScreenSwitcher::ConfigCreateAndWait(width, height, bits, 0, false, "", rv, hooks);
+    auto sw =
+        display::TScreenSwitcher::ConfigCreateAndWait(width, height, bits, 0, false, "", rv, hooks);
     std::printf("candidates: %zu\n", sw->ConfigDevmodList.size());
     bool ok = true;
     int32_t currentIndex = -1, maxIndex = -1;
     while (sw->ConfigSwitchNext(currentIndex, maxIndex)) {
       const auto& entry = sw->ConfigDevmodList[static_cast<size_t>(sw->ConfigCurrentPos)];
-      std::printf("candidate %d / %zu: mode %d (%s)\n", sw->ConfigCurrentPos + 1, sw->ConfigDevmodList.size(),
-                  currentIndex, Describe(entry.Object.devm).c_str());
+      std::printf("candidate %d / %zu: mode %d (%s)\n", sw->ConfigCurrentPos + 1,
+                  sw->ConfigDevmodList.size(), currentIndex, Describe(entry.Object.devm).c_str());
       if (!sw->displayChanged) {
         std::printf("  the driver refused it\n");
         continue;

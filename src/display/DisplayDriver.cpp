@@ -32,7 +32,8 @@ TSimulatedDisplayDriver::TSimulatedDisplayDriver(std::vector<DEVMODE> modes, int
   for (size_t i = 0; i < FModes.size(); ++i) FModes[i].dmDriverMode = i + 1;
 }
 
-std::shared_ptr<TSimulatedDisplayDriver> TSimulatedDisplayDriver::FromFile(const std::string& path) {
+std::shared_ptr<TSimulatedDisplayDriver> TSimulatedDisplayDriver::FromFile(
+    const std::string& path) {
   std::ifstream in(path);
   if (!in) throw platform::Exception("TSimulatedDisplayDriver.FromFile - cannot read " + path);
   std::vector<DEVMODE> modes;
@@ -72,7 +73,8 @@ std::shared_ptr<TSimulatedDisplayDriver> TSimulatedDisplayDriver::FromFile(const
     if (isCurrent && current < 0) current = static_cast<int32_t>(modes.size());
     modes.push_back(m);
   }
-  if (modes.empty()) throw platform::Exception("TSimulatedDisplayDriver.FromFile - no modes in " + path);
+  if (modes.empty())
+    throw platform::Exception("TSimulatedDisplayDriver.FromFile - no modes in " + path);
   return std::make_shared<TSimulatedDisplayDriver>(std::move(modes), current < 0 ? 0 : current);
 }
 
@@ -90,13 +92,15 @@ bool TSimulatedDisplayDriver::EnumDisplaySettings(uint32_t iModeNum, DEVMODE& de
 
 int32_t TSimulatedDisplayDriver::FindModeLocked(const DEVMODE& devMode) const {
   if (devMode.dmDriverMode != 0) {
-    return devMode.dmDriverMode <= FModes.size() ? static_cast<int32_t>(devMode.dmDriverMode - 1) : -1;
+    return devMode.dmDriverMode <= FModes.size() ? static_cast<int32_t>(devMode.dmDriverMode - 1)
+                                                 : -1;
   }
   for (size_t i = 0; i < FModes.size(); ++i) {
     const DEVMODE& m = FModes[i];
     if (m.dmPelsWidth != devMode.dmPelsWidth || m.dmPelsHeight != devMode.dmPelsHeight) continue;
     if ((devMode.dmFields & DM_BITSPERPEL) && m.dmBitsPerPel != devMode.dmBitsPerPel) continue;
-    if ((devMode.dmFields & DM_DISPLAYFREQUENCY) && m.dmDisplayFrequency != devMode.dmDisplayFrequency)
+    if ((devMode.dmFields & DM_DISPLAYFREQUENCY) &&
+        m.dmDisplayFrequency != devMode.dmDisplayFrequency)
       continue;
     if ((devMode.dmFields & DM_DISPLAYORIENTATION) &&
         m.dmDisplayOrientation != devMode.dmDisplayOrientation)
@@ -143,12 +147,18 @@ int32_t TSimulatedDisplayDriver::GetDeviceCaps(int32_t nIndex) {
   std::lock_guard guard(FLock);
   const DEVMODE& m = FModes[static_cast<size_t>(FCurrent)];
   switch (nIndex) {
-    case HORZRES: return static_cast<int32_t>(m.dmPelsWidth);
-    case VERTRES: return static_cast<int32_t>(m.dmPelsHeight);
-    case BITSPIXEL: return static_cast<int32_t>(m.dmBitsPerPel);
-    case PLANES: return 1;
-    case VREFRESH: return static_cast<int32_t>(m.dmDisplayFrequency);
-    default: return 0;
+    case HORZRES:
+      return static_cast<int32_t>(m.dmPelsWidth);
+    case VERTRES:
+      return static_cast<int32_t>(m.dmPelsHeight);
+    case BITSPIXEL:
+      return static_cast<int32_t>(m.dmBitsPerPel);
+    case PLANES:
+      return 1;
+    case VREFRESH:
+      return static_cast<int32_t>(m.dmDisplayFrequency);
+    default:
+      return 0;
   }
 }
 
@@ -274,12 +284,18 @@ int32_t TFixedDisplayDriver::ChangeDisplaySettings(const DEVMODE&, uint32_t) {
 
 int32_t TFixedDisplayDriver::GetDeviceCaps(int32_t nIndex) {
   switch (nIndex) {
-    case HORZRES: return static_cast<int32_t>(FScreen.dmPelsWidth);
-    case VERTRES: return static_cast<int32_t>(FScreen.dmPelsHeight);
-    case BITSPIXEL: return static_cast<int32_t>(FScreen.dmBitsPerPel);
-    case PLANES: return 1;
-    case VREFRESH: return static_cast<int32_t>(FScreen.dmDisplayFrequency);
-    default: return 0;
+    case HORZRES:
+      return static_cast<int32_t>(FScreen.dmPelsWidth);
+    case VERTRES:
+      return static_cast<int32_t>(FScreen.dmPelsHeight);
+    case BITSPIXEL:
+      return static_cast<int32_t>(FScreen.dmBitsPerPel);
+    case PLANES:
+      return 1;
+    case VREFRESH:
+      return static_cast<int32_t>(FScreen.dmDisplayFrequency);
+    default:
+      return 0;
   }
 }
 

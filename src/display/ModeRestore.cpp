@@ -37,7 +37,8 @@ State& TheState() {
   return *state;
 }
 
-constexpr int cSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+constexpr int cSignals[] = {SIGINT,  SIGTERM, SIGHUP, SIGQUIT, SIGABRT,
+                            SIGSEGV, SIGBUS,  SIGFPE, SIGILL};
 constexpr int cAbortWaitMs = 3000;
 
 // Signals whose handler must not simply return (abort() and faults): it waits for the restore.
@@ -153,7 +154,8 @@ void EnsureInstalledLocked() {
 
 }  // namespace
 
-void TModeRestore::Arm(const void* owner, std::shared_ptr<TDisplayDriver> driver, const DEVMODE& mode) {
+void TModeRestore::Arm(const void* owner, std::shared_ptr<TDisplayDriver> driver,
+                       const DEVMODE& mode) {
   State& s = TheState();
   std::lock_guard guard(s.lock);
   if (s.pid != getpid()) {

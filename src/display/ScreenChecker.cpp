@@ -2,7 +2,8 @@
 
 namespace display {
 
-int32_t TScreenChecker::ConfigCheckScreen(int32_t ScreenWidth, int32_t ScreenHeight, int32_t ColorDepth) {
+int32_t TScreenChecker::ConfigCheckScreen(int32_t ScreenWidth, int32_t ScreenHeight,
+                                          int32_t ColorDepth) {
   const auto driver = CurrentDisplayDriver();
   return ConfigCheckScreen(*driver, ScreenWidth, ScreenHeight, ColorDepth);
 }

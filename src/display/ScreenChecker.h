@@ -8,12 +8,13 @@
 
 namespace display {
 
-// Verdicts of ConfigCheckScreen.
-inline constexpr int32_t VideoModeNotSupported = -2;            // too small or too few colours; not offered
-inline constexpr int32_t VideoModeSupportedButTooLow = -1;      // too small or too few colours; offered
-inline constexpr int32_t VideoModeSupportedAndEqual = 0;        // same size, enough colours
-inline constexpr int32_t VideoModeSupportedButTooHigh = 1;      // larger; offered
-inline constexpr int32_t VideoModeNotSupportedAndTooHigh = 2;   // larger; not offered
+// Verdicts of ConfigCheckScreen: whether the screen is too small (or has too few colours), fits,
+// or is larger, and whether the driver offers the required resolution.
+inline constexpr int32_t VideoModeNotSupported = -2;           // too small; not offered
+inline constexpr int32_t VideoModeSupportedButTooLow = -1;     // too small; offered
+inline constexpr int32_t VideoModeSupportedAndEqual = 0;       // fits (offer not considered)
+inline constexpr int32_t VideoModeSupportedButTooHigh = 1;     // larger; offered
+inline constexpr int32_t VideoModeNotSupportedAndTooHigh = 2;  // larger; not offered
 
 class TScreenChecker {
  public:
@@ -24,8 +25,8 @@ class TScreenChecker {
   // negative depth is reached by every mode.
   static int32_t ConfigCheckScreen(int32_t ScreenWidth, int32_t ScreenHeight, int32_t ColorDepth);
   // The same against a given driver instead of CurrentDisplayDriver().
-  static int32_t ConfigCheckScreen(TDisplayDriver& driver, int32_t ScreenWidth, int32_t ScreenHeight,
-                                   int32_t ColorDepth);
+  static int32_t ConfigCheckScreen(TDisplayDriver& driver, int32_t ScreenWidth,
+                                   int32_t ScreenHeight, int32_t ColorDepth);
 };
 
 }  // namespace display

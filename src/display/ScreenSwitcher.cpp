@@ -45,15 +45,17 @@ std::unique_ptr<TScreenSwitcher> TScreenSwitcher::ConfigCreateAndWait(
                            std::to_string(resY);
   if (driver.EnumDisplaySettings(ENUM_CURRENT_SETTINGS, self->currentDevmod)) self->currentDisp = 0;
 
-  self->SearchCandidates(resX, resY, bits, currentRefresh, std::max(freq, currentRefresh), useLowerFreq);
+  self->SearchCandidates(resX, resY, bits, currentRefresh, std::max(freq, currentRefresh),
+                         useLowerFreq);
   self->ApplyPreferredMode(pair);
 
   if (self->currentDisp == -1) {
     DEVMODE& m = self->currentDevmod;
-    m = MakeDevMode(static_cast<uint32_t>(driver.GetDeviceCaps(HORZRES)),
-                    static_cast<uint32_t>(driver.GetDeviceCaps(VERTRES)),
-                    static_cast<uint32_t>(driver.GetDeviceCaps(PLANES) * driver.GetDeviceCaps(BITSPIXEL)),
-                    static_cast<uint32_t>(currentRefresh));
+    m = MakeDevMode(
+        static_cast<uint32_t>(driver.GetDeviceCaps(HORZRES)),
+        static_cast<uint32_t>(driver.GetDeviceCaps(VERTRES)),
+        static_cast<uint32_t>(driver.GetDeviceCaps(PLANES) * driver.GetDeviceCaps(BITSPIXEL)),
+        static_cast<uint32_t>(currentRefresh));
   }
 
   if (!self->ConfigDevmodList.empty()) {
@@ -71,8 +73,8 @@ std::unique_ptr<TScreenSwitcher> TScreenSwitcher::ConfigCreateAndWait(
   return self;
 }
 
-void TScreenSwitcher::SearchCandidates(int32_t resX, int32_t resY, int32_t bits, int32_t currentRefresh,
-                                       int32_t freqMax, bool useLowerFreq) {
+void TScreenSwitcher::SearchCandidates(int32_t resX, int32_t resY, int32_t bits,
+                                       int32_t currentRefresh, int32_t freqMax, bool useLowerFreq) {
   uint32_t freqMin = static_cast<uint32_t>(currentRefresh);
   int32_t bitsperpixel = bits;
   do {
@@ -104,9 +106,9 @@ void TScreenSwitcher::SearchPass(int32_t resX, int32_t resY, uint32_t bitsPerPel
     while (pos < ConfigDevmodList.size() &&
            ConfigDevmodList[pos].Object.devm.dmDisplayFrequency >= m.dmDisplayFrequency)
       ++pos;
-    ConfigDevmodList.insert(ConfigDevmodList.begin() + static_cast<std::ptrdiff_t>(pos),
-                            TDevmodEntry{std::to_string(m.dmDisplayFrequency),
-                                         TDevObject{static_cast<int32_t>(i), m}});
+    ConfigDevmodList.insert(
+        ConfigDevmodList.begin() + static_cast<std::ptrdiff_t>(pos),
+        TDevmodEntry{std::to_string(m.dmDisplayFrequency), TDevObject{static_cast<int32_t>(i), m}});
   }
   FLastEnumEnd = static_cast<int32_t>(i);
 }
@@ -125,8 +127,9 @@ void TScreenSwitcher::ApplyPreferredMode(const std::string& pair) {
     // No stored choice (or an unreadable store): no preferred mode.
   }
   if (ConfigMaxIndex != storedMax) return;
-  const auto it = std::find_if(ConfigDevmodList.begin(), ConfigDevmodList.end(),
-                               [storedTarget](const TDevmodEntry& e) { return e.Object.index == storedTarget; });
+  const auto it = std::find_if(
+      ConfigDevmodList.begin(), ConfigDevmodList.end(),
+      [storedTarget](const TDevmodEntry& e) { return e.Object.index == storedTarget; });
   if (it != ConfigDevmodList.end()) std::rotate(ConfigDevmodList.begin(), it, it + 1);
 }
 
@@ -153,7 +156,8 @@ bool TScreenSwitcher::ConfigSwitchNext(int32_t& CurrentIndex, int32_t& MaxIndex)
   const TDevObject& candidate = ConfigDevmodList[static_cast<size_t>(ConfigCurrentPos)].Object;
   targetDisp = candidate.index;
   targetDevmod = candidate.devm;
-  if (targetDisp != -1 && FDriver->ChangeDisplaySettings(targetDevmod, CDS_TEST) == DISP_CHANGE_SUCCESSFUL) {
+  if (targetDisp != -1 &&
+      FDriver->ChangeDisplaySettings(targetDevmod, CDS_TEST) == DISP_CHANGE_SUCCESSFUL) {
     SaveWindows();
     TModeRestore::Arm(this, FDriver, currentDevmod);
     displayChanged = FDriver->ChangeDisplaySettings(targetDevmod, 0) == DISP_CHANGE_SUCCESSFUL;
@@ -174,7 +178,8 @@ void TScreenSwitcher::SettleWait() {
       if (hooks.SetScreenCursor) hooks.SetScreenCursor(crDefault);
     }
   } cursor(FHooks);
-  const auto tick = FHooks.TickCount ? FHooks.TickCount : std::function<int64_t()>(BDGetTickCount64);
+  const auto tick =
+      FHooks.TickCount ? FHooks.TickCount : std::function<int64_t()>(BDGetTickCount64);
   // Elapsed time as an unsigned difference: correct across any wrap of the count.
   const auto start = static_cast<uint64_t>(tick());
   while (static_cast<uint64_t>(tick()) - start < static_cast<uint64_t>(cSettleMs)) {
@@ -206,7 +211,8 @@ void TScreenSwitcher::SaveWindows() {
 
 void TScreenSwitcher::RestoreWindows() {
   for (const TWindowPos& w : windowList) {
-    if (FDriver->IsWindowResponding(w.Handle, cProbeTimeoutMs)) FDriver->SetWindowPos(w.Handle, w.WindowRect);
+    if (FDriver->IsWindowResponding(w.Handle, cProbeTimeoutMs))
+      FDriver->SetWindowPos(w.Handle, w.WindowRect);
   }
   windowList.clear();
 }

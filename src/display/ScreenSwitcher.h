@@ -24,9 +24,9 @@
 //
 // The screen is always given back: ConfigSwitchBack, the destructor, and the end of the process
 // by exit(), SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT or a fault signal all return to the mode
-// that was active when the switcher was created (see ModeRestore.h). Every candidate is put on the screen when
-// the driver accepts it, including one whose driver mode number is 0 and one equal to the mode
-// active now.
+// that was active when the switcher was created (see ModeRestore.h). Every candidate is put on the
+// screen when the driver accepts it, including one whose driver mode number is 0 and one equal to
+// the mode active now.
 #pragma once
 
 #include <cstdint>
@@ -87,12 +87,9 @@ class TScreenSwitcher {
   // caption ini file; its key "TargetVideoModeNotFound" of section "ScreenSwitcher" is the text
   // shown when no candidate exists. `returnValue` receives VideoModeChangedSuccessfully when at
   // least one candidate exists, else TargetVideoModeNotFound (the object is usable either way).
-  static std::unique_ptr<TScreenSwitcher> ConfigCreateAndWait(int32_t resX, int32_t resY,
-                                                              int32_t bits, int32_t freq,
-                                                              bool useLowerFreq,
-                                                              const std::string& PathANDFile,
-                                                              int32_t& returnValue,
-                                                              TScreenSwitcherHooks hooks = {});
+  static std::unique_ptr<TScreenSwitcher> ConfigCreateAndWait(
+      int32_t resX, int32_t resY, int32_t bits, int32_t freq, bool useLowerFreq,
+      const std::string& PathANDFile, int32_t& returnValue, TScreenSwitcherHooks hooks = {});
   // Returns the screen if a candidate is still on it (Destroy).
   ~TScreenSwitcher();
   TScreenSwitcher(const TScreenSwitcher&) = delete;
@@ -130,8 +127,8 @@ class TScreenSwitcher {
 
  private:
   explicit TScreenSwitcher(TScreenSwitcherHooks hooks);
-  void SearchCandidates(int32_t resX, int32_t resY, int32_t bits, int32_t currentRefresh, int32_t freqMax,
-                        bool useLowerFreq);
+  void SearchCandidates(int32_t resX, int32_t resY, int32_t bits, int32_t currentRefresh,
+                        int32_t freqMax, bool useLowerFreq);
   void SearchPass(int32_t resX, int32_t resY, uint32_t bitsPerPel, uint32_t freqMin,
                   uint32_t freqMax, size_t startPos);
   void ApplyPreferredMode(const std::string& pair);

@@ -105,10 +105,14 @@ uint32_t OrientationOf(Rotation rotation) {
 
 Rotation RotationOf(uint32_t orientation) {
   switch (orientation) {
-    case DMDO_90: return RR_Rotate_90;
-    case DMDO_180: return RR_Rotate_180;
-    case DMDO_270: return RR_Rotate_270;
-    default: return RR_Rotate_0;
+    case DMDO_90:
+      return RR_Rotate_90;
+    case DMDO_180:
+      return RR_Rotate_180;
+    case DMDO_270:
+      return RR_Rotate_270;
+    default:
+      return RR_Rotate_0;
   }
 }
 
@@ -170,7 +174,8 @@ struct TX11DisplayDriver::Impl {
     }
     auto scale = [](unsigned px, unsigned origPx, int origMm) {
       if (origMm > 0 && origPx > 0) {
-        return std::max(1, static_cast<int>(std::lround(static_cast<double>(origMm) * px / origPx)));
+        return std::max(1,
+                        static_cast<int>(std::lround(static_cast<double>(origMm) * px / origPx)));
       }
       return std::max(1, static_cast<int>(std::lround(px * 25.4 / 96.0)));
     };
@@ -209,7 +214,8 @@ struct TX11DisplayDriver::Impl {
       XRRUpdateConfiguration(&event);
       if (event.type == eventBase + RRScreenChangeNotify) {
         const auto* sc = reinterpret_cast<const XRRScreenChangeNotifyEvent*>(&event);
-        if (static_cast<unsigned>(sc->width) == width && static_cast<unsigned>(sc->height) == height)
+        if (static_cast<unsigned>(sc->width) == width &&
+            static_cast<unsigned>(sc->height) == height)
           screenSeen = true;
       } else if (event.type == eventBase + RRNotify) {
         const auto* n = reinterpret_cast<const XRRNotifyEvent*>(&event);
@@ -270,10 +276,10 @@ bool TX11DisplayDriver::RootScreenMode(const char* displayName, DEVMODE& mode) {
   {
     XSession session(display);
     const int screen = DefaultScreen(display);
-    mode = MakeDevMode(static_cast<uint32_t>(DisplayWidth(display, screen)),
-                       static_cast<uint32_t>(DisplayHeight(display, screen)),
-                       static_cast<uint32_t>(BitsPerPixelOfDepth(display, DefaultDepth(display, screen))),
-                       0);
+    mode = MakeDevMode(
+        static_cast<uint32_t>(DisplayWidth(display, screen)),
+        static_cast<uint32_t>(DisplayHeight(display, screen)),
+        static_cast<uint32_t>(BitsPerPixelOfDepth(display, DefaultDepth(display, screen))), 0);
   }
   XCloseDisplay(display);
   return true;
@@ -305,7 +311,8 @@ int32_t TX11DisplayDriver::ChangeDisplaySettings(const DEVMODE& devMode, uint32_
   if ((dwFlags & ~CDS_TEST) != 0) return DISP_CHANGE_BADPARAM;
   Impl& x = *FImpl;
   // The depth of an X screen is fixed for the server's lifetime.
-  if ((devMode.dmFields & DM_BITSPERPEL) && devMode.dmBitsPerPel != static_cast<uint32_t>(x.bitsPerPixel))
+  if ((devMode.dmFields & DM_BITSPERPEL) &&
+      devMode.dmBitsPerPel != static_cast<uint32_t>(x.bitsPerPixel))
     return DISP_CHANGE_BADMODE;
 
   XSession session(x.display);
@@ -378,14 +385,17 @@ int32_t TX11DisplayDriver::ChangeDisplaySettings(const DEVMODE& devMode, uint32_
   const bool grows = grownWidth != curWidth || grownHeight != curHeight;
   if (grows) {
     x.PhysicalSize(grownWidth, grownHeight, mmW, mmH);
-    XRRSetScreenSize(x.display, x.root, static_cast<int>(grownWidth), static_cast<int>(grownHeight), mmW, mmH);
+    XRRSetScreenSize(x.display, x.root, static_cast<int>(grownWidth), static_cast<int>(grownHeight),
+                     mmW, mmH);
   }
-  const Status status = XRRSetCrtcConfig(x.display, res.get(), crtcId, CurrentTime, crtc->x, crtc->y,
-                                         target->id, rotation | reflection, crtc->outputs, crtc->noutput);
+  const Status status =
+      XRRSetCrtcConfig(x.display, res.get(), crtcId, CurrentTime, crtc->x, crtc->y, target->id,
+                       rotation | reflection, crtc->outputs, crtc->noutput);
   if (status != RRSetConfigSuccess || !session.Sync()) {
     if (grows) {
       x.PhysicalSize(curWidth, curHeight, mmW, mmH);
-      XRRSetScreenSize(x.display, x.root, static_cast<int>(curWidth), static_cast<int>(curHeight), mmW, mmH);
+      XRRSetScreenSize(x.display, x.root, static_cast<int>(curWidth), static_cast<int>(curHeight),
+                       mmW, mmH);
     }
     XUngrabServer(x.display);
     session.Sync();
@@ -393,10 +403,12 @@ int32_t TX11DisplayDriver::ChangeDisplaySettings(const DEVMODE& devMode, uint32_
   }
   // Always set the final size: it also gives the screen back its physical size.
   x.PhysicalSize(newWidth, newHeight, mmW, mmH);
-  XRRSetScreenSize(x.display, x.root, static_cast<int>(newWidth), static_cast<int>(newHeight), mmW, mmH);
+  XRRSetScreenSize(x.display, x.root, static_cast<int>(newWidth), static_cast<int>(newHeight), mmW,
+                   mmH);
   XUngrabServer(x.display);
   if (!session.Sync()) return DISP_CHANGE_FAILED;
-  x.WaitForChange(crtcId, target->id, newWidth, newHeight, newWidth != curWidth || newHeight != curHeight);
+  x.WaitForChange(crtcId, target->id, newWidth, newHeight,
+                  newWidth != curWidth || newHeight != curHeight);
   return DISP_CHANGE_SUCCESSFUL;
 }
 

@@ -1,5 +1,3 @@
-#include "display/DisplayDriver.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "display/DisplayDriver.h"
 #include "platform/Exception.h"
 
 namespace display {
@@ -61,16 +60,19 @@ TEST(SimulatedDriver, RejectsMalformedModeFiles) {
     const auto file = dir.Write("bad.txt", text);
     EXPECT_THROW(TSimulatedDisplayDriver::FromFile(file.string()), platform::Exception) << text;
   }
-  EXPECT_THROW(TSimulatedDisplayDriver::FromFile((fs::temp_directory_path() / "bd-no-such-file").string()),
-               platform::Exception);
+  EXPECT_THROW(
+      TSimulatedDisplayDriver::FromFile((fs::temp_directory_path() / "bd-no-such-file").string()),
+      platform::Exception);
 }
 
 TEST(SimulatedDriver, ChangesModesAndMovesStrandedWindows) {
-  TSimulatedDisplayDriver driver({MakeDevMode(1024, 768, 32, 60), MakeDevMode(800, 600, 32, 60)}, 0);
+  TSimulatedDisplayDriver driver({MakeDevMode(1024, 768, 32, 60), MakeDevMode(800, 600, 32, 60)},
+                                 0);
   const TWindowHandle inside = driver.AddWindow({10, 10, 110, 110});
   const TWindowHandle outside = driver.AddWindow({900, 100, 1000, 200});
   // A hand-made record is matched by its fields.
-  EXPECT_EQ(driver.ChangeDisplaySettings(MakeDevMode(800, 600, 32, 60), CDS_TEST), DISP_CHANGE_SUCCESSFUL);
+  EXPECT_EQ(driver.ChangeDisplaySettings(MakeDevMode(800, 600, 32, 60), CDS_TEST),
+            DISP_CHANGE_SUCCESSFUL);
   EXPECT_EQ(driver.CurrentIndex(), 0);
   EXPECT_EQ(driver.ChangeDisplaySettings(MakeDevMode(800, 600, 16, 60), 0), DISP_CHANGE_BADMODE);
   ASSERT_EQ(driver.ChangeDisplaySettings(MakeDevMode(800, 600, 32, 60), 0), DISP_CHANGE_SUCCESSFUL);
@@ -151,7 +153,8 @@ TEST(DriverFactory, FallsBackToTheFixedDriverWithoutAnXServer) {
   const auto driver = CreateDisplayDriver();
   EXPECT_EQ(driver->Name(), "fixed");
   EXPECT_EQ(driver->GetDeviceCaps(HORZRES), 0);
-  EXPECT_EQ(driver->ChangeDisplaySettings(MakeDevMode(800, 600, 32, 60), CDS_TEST), DISP_CHANGE_FAILED);
+  EXPECT_EQ(driver->ChangeDisplaySettings(MakeDevMode(800, 600, 32, 60), CDS_TEST),
+            DISP_CHANGE_FAILED);
 }
 
 }  // namespace

@@ -83,10 +83,10 @@ int main(int argc, char** argv) {
     std::exit(4);
   }
   const int sig = how == "SIGTERM" || how == "SIGTERM-own" ? SIGTERM
-                  : how == "SIGINT" ? SIGINT
-                  : how == "SIGHUP" ? SIGHUP
-                  : how == "SIGQUIT" ? SIGQUIT
-                                     : 0;
+                  : how == "SIGINT"                        ? SIGINT
+                  : how == "SIGHUP"                        ? SIGHUP
+                  : how == "SIGQUIT"                       ? SIGQUIT
+                                                           : 0;
   if (sig == 0) return 10;
   raise(sig);
   // The handler returns at once; the mode-restoring thread then ends the process.

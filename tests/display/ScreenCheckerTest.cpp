@@ -1,8 +1,8 @@
-#include "display/ScreenChecker.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "display/ScreenChecker.h"
 
 namespace display {
 namespace {
@@ -37,17 +37,25 @@ INSTANTIATE_TEST_SUITE_P(
         // Wider but not tall enough: too small wins.
         CheckCase{"WiderButLower", {M(1280, 500, 32), M(800, 600, 32)}, 0, 800, 600, 16, -1},
         CheckCase{"WiderButLowerNotOffered", {M(1280, 500, 32)}, 0, 800, 600, 16, -2},
-        CheckCase{"SameSizeFewerColoursOffered", {M(800, 600, 16), M(800, 600, 32)}, 0, 800, 600, 32, -1},
+        CheckCase{
+            "SameSizeFewerColoursOffered", {M(800, 600, 16), M(800, 600, 32)}, 0, 800, 600, 32, -1},
         CheckCase{"SameSizeFewerColoursNotOffered", {M(800, 600, 16)}, 0, 800, 600, 32, -2},
         // The size exists only at a lower depth, enumerated after the first deep-enough mode:
         // offered, since the later modes' depth is not checked.
         CheckCase{"SizeAtLowerDepthAfterDeepMode",
-                  {M(640, 480, 8), M(1024, 768, 32), M(800, 600, 16)}, 1, 800, 600, 32, 1},
+                  {M(640, 480, 8), M(1024, 768, 32), M(800, 600, 16)},
+                  1,
+                  800,
+                  600,
+                  32,
+                  1},
         // ... but a match before the first deep-enough mode does not count.
-        CheckCase{"SizeOnlyBeforeDeepMode", {M(800, 600, 16), M(1024, 768, 32)}, 1, 800, 600, 32, 2},
+        CheckCase{
+            "SizeOnlyBeforeDeepMode", {M(800, 600, 16), M(1024, 768, 32)}, 1, 800, 600, 32, 2},
         // No mode reaches the depth (current included): never offered.
         CheckCase{"NoModeDeepEnough", {M(1024, 768, 16), M(800, 600, 16)}, 0, 800, 600, 32, -2},
-        CheckCase{"NegativeDepthReachedByAll", {M(800, 600, 8), M(1024, 768, 8)}, 1, 800, 600, -1, 1},
+        CheckCase{
+            "NegativeDepthReachedByAll", {M(800, 600, 8), M(1024, 768, 8)}, 1, 800, 600, -1, 1},
         CheckCase{"NegativeSizeMatchesNoMode", {M(1024, 768, 32)}, 0, -1, 600, 16, 2}),
     [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
 
@@ -55,8 +63,8 @@ TEST(ScreenChecker, UsesTheProcessWideDriver) {
   SetCurrentDisplayDriver(std::make_shared<TSimulatedDisplayDriver>(
       std::vector<DEVMODE>{M(1024, 768, 32), M(800, 600, 32)}, 0));
   EXPECT_EQ(TScreenChecker::ConfigCheckScreen(800, 600, 16), VideoModeSupportedButTooHigh);
-  SetCurrentDisplayDriver(std::make_shared<TSimulatedDisplayDriver>(
-      std::vector<DEVMODE>{M(640, 480, 32)}, 0));
+  SetCurrentDisplayDriver(
+      std::make_shared<TSimulatedDisplayDriver>(std::vector<DEVMODE>{M(640, 480, 32)}, 0));
   EXPECT_EQ(TScreenChecker::ConfigCheckScreen(800, 600, 16), VideoModeNotSupported);
   SetCurrentDisplayDriver(nullptr);
 }

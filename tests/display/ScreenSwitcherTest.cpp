@@ -1,5 +1,3 @@
-#include "display/ScreenSwitcher.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,6 +11,7 @@
 #include <sstream>
 
 #include "display/ModeRestore.h"
+#include "display/ScreenSwitcher.h"
 #include "platform/Registry.h"
 
 namespace display {
@@ -22,7 +21,9 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
-DEVMODE M(uint32_t w, uint32_t h, uint32_t bits, uint32_t hz) { return MakeDevMode(w, h, bits, hz); }
+DEVMODE M(uint32_t w, uint32_t h, uint32_t bits, uint32_t hz) {
+  return MakeDevMode(w, h, bits, hz);
+}
 
 // A clock that moves `step` ms on every reading, starting at `start` (wrapping like the hardware
 // counter would).
@@ -59,15 +60,16 @@ class ScreenSwitcherTest : public ::testing::Test {
     fs::remove_all(FDir);
   }
 
-  std::unique_ptr<TScreenSwitcher> Create(std::shared_ptr<TSimulatedDisplayDriver> driver, int32_t resX,
-                                          int32_t resY, int32_t bits, int32_t freq, bool useLowerFreq) {
+  std::unique_ptr<TScreenSwitcher> Create(std::shared_ptr<TSimulatedDisplayDriver> driver,
+                                          int32_t resX, int32_t resY, int32_t bits, int32_t freq,
+                                          bool useLowerFreq) {
     TScreenSwitcherHooks hooks;
     hooks.Driver = std::move(driver);
     hooks.ShowMessage = [this](const std::string& text) { FMessages.push_back(text); };
     hooks.SetScreenCursor = [this](int32_t cursor) { FCursors.push_back(cursor); };
     hooks.TickCount = FClock.Fn();
-    return TScreenSwitcher::ConfigCreateAndWait(resX, resY, bits, freq, useLowerFreq, FCaptions.string(),
-                                                FReturnValue, std::move(hooks));
+    return TScreenSwitcher::ConfigCreateAndWait(resX, resY, bits, freq, useLowerFreq,
+                                                FCaptions.string(), FReturnValue, std::move(hooks));
   }
 
   static std::vector<int32_t> Indices(const TScreenSwitcher& sw) {
@@ -121,7 +123,8 @@ struct DepthCase {
   std::vector<uint32_t> depths;
 };
 
-class SwitcherDepths : public ScreenSwitcherTest, public ::testing::WithParamInterface<DepthCase> {};
+class SwitcherDepths : public ScreenSwitcherTest,
+                       public ::testing::WithParamInterface<DepthCase> {};
 
 TEST_P(SwitcherDepths, SecondPassAndRepetitionUseTheSwitchedDepth) {
   const DepthCase& c = GetParam();
@@ -130,7 +133,8 @@ TEST_P(SwitcherDepths, SecondPassAndRepetitionUseTheSwitchedDepth) {
                            M(800, 600, 8, 60), M(1024, 768, 32, c.currentRate)},
       4);
   auto sw = Create(driver, 800, 600, c.bits, 0, false);
-  EXPECT_THAT(Depths(*sw), ElementsAreArray(c.depths)) << "bits " << c.bits << " at " << c.currentRate << " Hz";
+  EXPECT_THAT(Depths(*sw), ElementsAreArray(c.depths))
+      << "bits " << c.bits << " at " << c.currentRate << " Hz";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -268,7 +272,8 @@ TEST_F(ScreenSwitcherTest, TrialRoundTripPutsWindowsBack) {
 }
 
 TEST_F(ScreenSwitcherTest, CandidateEqualToTheCurrentModeIsSwitchedTo) {
-  auto driver = std::make_shared<TSimulatedDisplayDriver>(std::vector<DEVMODE>{M(800, 600, 16, 60)}, 0);
+  auto driver =
+      std::make_shared<TSimulatedDisplayDriver>(std::vector<DEVMODE>{M(800, 600, 16, 60)}, 0);
   auto sw = Create(driver, 800, 600, 16, 0, false);
   int32_t current = -1, max = -1;
   ASSERT_TRUE(sw->ConfigSwitchNext(current, max));
@@ -368,16 +373,16 @@ TEST_P(SettleWait, LastsTwoSecondsWhateverTheCount) {
   ASSERT_TRUE(sw->ConfigSwitchNext(current, max));
   ASSERT_TRUE(sw->displayChanged);
   ASSERT_GE(FClock.readings.size(), 2u);
-  const uint64_t elapsed =
-      static_cast<uint64_t>(FClock.readings.back()) - static_cast<uint64_t>(FClock.readings.front());
+  const uint64_t elapsed = static_cast<uint64_t>(FClock.readings.back()) -
+                           static_cast<uint64_t>(FClock.readings.front());
   EXPECT_GE(elapsed, 2000u);
   EXPECT_LT(elapsed, 2007u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Boundaries, SettleWait,
-                         ::testing::Values(uint64_t{0x7FFFFFFF} - 500,           // 32-bit signed
-                                           uint64_t{0xFFFFFFFF} - 500,           // 32-bit unsigned
-                                           uint64_t{0x7FFFFFFFFFFFFFFF} - 500,   // 64-bit signed
+                         ::testing::Values(uint64_t{0x7FFFFFFF} - 500,          // 32-bit signed
+                                           uint64_t{0xFFFFFFFF} - 500,          // 32-bit unsigned
+                                           uint64_t{0x7FFFFFFFFFFFFFFF} - 500,  // 64-bit signed
                                            std::numeric_limits<uint64_t>::max() - 500));
 
 TEST(BDGetTickCount64, CountsMillisecondsOfTheMonotonicClock) {
@@ -435,8 +440,9 @@ TEST_P(ProcessEnd, GivesTheScreenBack) {
     EXPECT_EQ(WEXITSTATUS(status), 3);
   } else if (c.signal < 0) {
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    EXPECT_TRUE(WIFSIGNALED(status) ? WTERMSIG(status) == SIGSEGV
-                                    : code != 0 && code != 10 && code != 11 && code != 13 && code != 127)
+    EXPECT_TRUE(WIFSIGNALED(status)
+                    ? WTERMSIG(status) == SIGSEGV
+                    : code != 0 && code != 10 && code != 11 && code != 13 && code != 127)
         << status;
   } else {
     ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
@@ -466,7 +472,9 @@ INSTANTIATE_TEST_SUITE_P(Ways, ProcessEnd,
                                            EndCase{"SIGHUP", SIGHUP}, EndCase{"SIGQUIT", SIGQUIT},
                                            EndCase{"SIGABRT", SIGABRT}, EndCase{"exit", 0},
                                            EndCase{"fault", -1}),
-                         [](const ::testing::TestParamInfo<EndCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<EndCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace display

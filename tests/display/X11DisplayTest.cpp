@@ -38,7 +38,8 @@ class PrivateXServer {
   // Starts Xorg on the first free display from :60 on; false (with the reason) if it fails.
   bool Start(std::string& why) {
     const char* source = std::getenv("BD_SOURCE_DIR");
-    const fs::path config = fs::path(source && *source ? source : BD_TEST_SOURCE_DIR) / "scripts/xorg/dummy.conf";
+    const fs::path config =
+        fs::path(source && *source ? source : BD_TEST_SOURCE_DIR) / "scripts/xorg/dummy.conf";
     if (!fs::exists(config)) {
       why = "missing " + config.string();
       return false;
@@ -69,9 +70,9 @@ class PrivateXServer {
         }
         const int null = open("/dev/null", O_RDONLY);
         if (null >= 0) dup2(null, 0);
-        execlp("Xorg", "Xorg", FDisplay.c_str(), "-config", config.c_str(), "-configdir", confd.c_str(),
-               "-logfile", log.c_str(), "-noreset", "-nolisten", "tcp", "-novtswitch", "-sharevts",
-               "-keeptty", static_cast<char*>(nullptr));
+        execlp("Xorg", "Xorg", FDisplay.c_str(), "-config", config.c_str(), "-configdir",
+               confd.c_str(), "-logfile", log.c_str(), "-noreset", "-nolisten", "tcp",
+               "-novtswitch", "-sharevts", "-keeptty", static_cast<char*>(nullptr));
         _exit(127);
       }
       for (int i = 0; i < 200; ++i) {
@@ -139,7 +140,8 @@ struct ScreenSize {
 ScreenSize SizeSeenBy(const std::string& name) {
   Display* d = XOpenDisplay(name.c_str());
   if (!d) return {0, 0, 0, 0};
-  ScreenSize s{DisplayWidth(d, 0), DisplayHeight(d, 0), DisplayWidthMM(d, 0), DisplayHeightMM(d, 0)};
+  ScreenSize s{DisplayWidth(d, 0), DisplayHeight(d, 0), DisplayWidthMM(d, 0),
+               DisplayHeightMM(d, 0)};
   XCloseDisplay(d);
   return s;
 }
@@ -155,8 +157,9 @@ class OtherClient {
   Window Create(int x, int y, unsigned w, unsigned h) {
     XSetWindowAttributes attr{};
     attr.background_pixel = BlackPixel(FDisplay, 0);
-    const Window win = XCreateWindow(FDisplay, RootWindow(FDisplay, 0), x, y, w, h, 0, CopyFromParent,
-                                     InputOutput, CopyFromParent, CWBackPixel, &attr);
+    const Window win =
+        XCreateWindow(FDisplay, RootWindow(FDisplay, 0), x, y, w, h, 0, CopyFromParent, InputOutput,
+                      CopyFromParent, CWBackPixel, &attr);
     XMapWindow(FDisplay, win);
     XSync(FDisplay, False);
     return win;
