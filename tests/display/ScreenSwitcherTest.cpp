@@ -317,12 +317,18 @@ TEST_F(ScreenSwitcherTest, RejectedChangesAreSkippedQuietly) {
 TEST_F(ScreenSwitcherTest, SwitchBackWithoutCandidateOnlyClearsTheFlag) {
   auto driver = std::make_shared<TSimulatedDisplayDriver>(
       std::vector<DEVMODE>{M(800, 600, 32, 60), M(1024, 768, 32, 60)}, 1);
+  driver->AddWindow({900, 700, 1000, 760});
+  driver->RejectChange(0);
   auto sw = Create(driver, 800, 600, 32, 0, false);
-  sw->displayChanged = false;
+  sw->ConfigSwitchBack();  // before any candidate
+  int32_t current = -1, max = -1;
+  ASSERT_TRUE(sw->ConfigSwitchNext(current, max));  // windows saved, but the change failed
+  ASSERT_FALSE(sw->displayChanged);
   sw->ConfigSwitchBack();
   EXPECT_FALSE(sw->displayChanged);
   EXPECT_TRUE(driver->ChangeHistory().empty());
   EXPECT_EQ(driver->CurrentIndex(), 1);
+  EXPECT_EQ(driver->MoveCount(), 0);
 }
 
 TEST_F(ScreenSwitcherTest, ScreenIsGivenBackByDestroyAndBeforeTheNextCandidate) {
