@@ -10,3 +10,13 @@ bd_test(codecs_tests
   DEPS bd_sfs_codecs bd_crypto ZLIB::ZLIB BZip2::BZip2
   LABELS codecs
 )
+
+if(TARGET sfs)
+  bd_test(codecs_cli_tests
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/codecs_cli_test.cpp
+    DEPS bd_sfs_codecs
+    LABELS codecs
+  )
+  target_compile_definitions(codecs_cli_tests PRIVATE BD_SFS_BINARY="$<TARGET_FILE:sfs>")
+  add_dependencies(codecs_cli_tests sfs)
+endif()
