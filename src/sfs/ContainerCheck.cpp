@@ -69,7 +69,11 @@ std::vector<std::string> TSingleFileSystem::CheckIntegrity() {
   };
   TPageBuffer page(dataSize);
   // Reads a page, checks its checksum, its type and the bytes a checksum does not cover.
-  auto verify = [&](int32_t no, uint8_t type, int32_t size, const std::string& who, bool nextIsNone) -> bool {
+  // Enc: the encryption type the page must carry; for data pages (enc = cDataPage + expected
+  // type) a page never written since it was appended is zero and unenciphered.
+  constexpr int cDataPage = 16;
+  auto verify = [&](int32_t no, uint8_t type, int32_t size, const std::string& who, bool nextIsNone,
+                    int enc) -> bool {
     bool read = false;
     try {
       read = pfm.ReadPage(page, no, true, {}, size);
@@ -85,8 +89,15 @@ std::vector<std::string> TSingleFileSystem::CheckIntegrity() {
       report(who + ": page " + std::to_string(no) + " has page type " + std::to_string(page.PageHeader.PageType));
       ok = false;
     }
-    if (page.PageHeader.CrcType != cCrcTypeFast || !ReservedClear(page.PageHeader) ||
-        page.PageHeader.EncType > encRijndael || (nextIsNone && page.PageHeader.NextPageNo != -1)) {
+    bool encOk = page.PageHeader.EncType == enc;
+    if (enc >= cDataPage) {
+      const bool zero = AllZero(page.pData, static_cast<size_t>(size));
+      encOk = enc == cDataPage + encNone ? page.PageHeader.EncType == encNone
+                                         : (page.PageHeader.EncType == encRijndael && !zero) ||
+                                               (page.PageHeader.EncType == encNone && zero);
+    }
+    if (page.PageHeader.CrcType != cCrcTypeFast || !ReservedClear(page.PageHeader) || !encOk ||
+        (nextIsNone && page.PageHeader.NextPageNo != -1)) {
       report(who + ": page " + std::to_string(no) + " has a damaged page header");
       ok = false;
     }
@@ -106,14 +117,14 @@ std::vector<std::string> TSingleFileSystem::CheckIntegrity() {
   const TIntegerArray& pfsMap = FFSM->PFSPageMap();
   for (int32_t i = 0; i < pfsMap.ItemCount(); ++i) {
     const std::string who = "PFS page " + std::to_string(i);
-    if (claim(pfsMap[i], who)) verify(pfsMap[i], PFSPage, g.PFSPageSize, who, true);
+    if (claim(pfsMap[i], who)) verify(pfsMap[i], PFSPage, g.PFSPageSize, who, true, encNone);
   }
   const TIntegerArray& gamMap = FFSM->GAMPageMap();
   for (int32_t i = 0; i < gamMap.ItemCount(); ++i) {
     const std::string who = "GAM page " + std::to_string(i);
-    if (claim(gamMap[i], who)) verify(gamMap[i], GAMPage, g.GAMPageSize, who, true);
+    if (claim(gamMap[i], who)) verify(gamMap[i], GAMPage, g.GAMPageSize, who, true, encNone);
     if (claim(gamMap[i] + 1, "SGAM page " + std::to_string(i)))
-      verify(gamMap[i] + 1, SGAMPage, g.GAMPageSize, "SGAM page " + std::to_string(i), true);
+      verify(gamMap[i] + 1, SGAMPage, g.GAMPageSize, "SGAM page " + std::to_string(i), true, encNone);
   }
   for (int32_t e = 0; e < FFSM->ExtentCount(); ++e) {
     if (!FFSM->IsExtentFree(e)) continue;
@@ -131,12 +142,15 @@ std::vector<std::string> TSingleFileSystem::CheckIntegrity() {
   for (int32_t i = 0; i < dirMap.ItemCount(); ++i) {
     const std::string who = "directory page " + std::to_string(i);
     if (claim(dirMap[i], who)) {
-      if (verify(dirMap[i], DIRPage, g.DIRPageSize, who, false) && i + 1 < dirMap.ItemCount() &&
+      if (verify(dirMap[i], DIRPage, g.DIRPageSize, who, false, h.EncMethod) && i + 1 < dirMap.ItemCount() &&
           page.PageHeader.NextPageNo != dirMap[i + 1])
         report(who + ": the directory chain is broken");
+      if (i + 1 == dirMap.ItemCount() && page.PageHeader.NextPageNo != -1)
+        report(who + ": the last directory page does not end the chain");
       if (i + 1 == dirMap.ItemCount()) {
         // Slots past the last record are zero.
         const int32_t used = h.DIRElementsCount - i * g.DIRElementsPerPage;
+        pfm.DecodeBuffer(page.pData, g.DIRPageSize, pfm.FKey, page.PageHeader.EncType);
         if (used < g.DIRElementsPerPage &&
             !AllZero(page.pData + used * DirElementSize, static_cast<size_t>((g.DIRElementsPerPage - used) * DirElementSize)))
           report(who + ": slots past the last record are not empty");
@@ -185,7 +199,7 @@ std::vector<std::string> TSingleFileSystem::CheckIntegrity() {
     bool broken = false;
     while (no != -1) {
       const std::string mwho = who + " map page " + std::to_string(chain);
-      if (!claim(no, mwho) || !verify(no, UFPMPage, dataSize, mwho, false)) {
+      if (!claim(no, mwho) || !verify(no, UFPMPage, dataSize, mwho, false, encNone)) {
         broken = true;
         break;
       }
@@ -197,13 +211,18 @@ std::vector<std::string> TSingleFileSystem::CheckIntegrity() {
         data.push_back(v);
       }
       no = page.PageHeader.NextPageNo;
+      // Entries past the file's pages are written as zero: a size too small shows here.
+      if (no == -1 && take >= 0 &&
+          !AllZero(page.pData + 4 * take, static_cast<size_t>(4 * (FUFM->PagesPerMapPage() - take))))
+        report(who + ": size " + std::to_string(e.FileSize) + " does not match its page map (pages listed past its end)");
     }
     if (!broken && (chain != std::max(M, 1) || static_cast<int32_t>(data.size()) != P))
       report(who + ": size " + std::to_string(e.FileSize) + " does not match its page map (" + std::to_string(chain) +
              " map pages for " + std::to_string(data.size()) + " data pages)");
     for (size_t k = 0; k < data.size(); ++k) {
       const std::string dwho = who + " data page " + std::to_string(k);
-      if (claim(data[k], dwho)) verify(data[k], UFPage, dataSize, dwho, true);
+      if (claim(data[k], dwho)) verify(data[k], UFPage, dataSize, dwho, true,
+                                       cDataPage + (e.EncMethod != encNone ? e.EncMethod : h.EncMethod));
     }
   }
 

@@ -373,6 +373,9 @@ int32_t TDIRManager::FileCreate(const std::string& FileName, const std::string& 
   if (!Password.empty()) {
     e.EncMethod = encRijndael;
     MakePasswordHeader(e.PasswordHeader, Password, Question, Answer);
+    std::string key;
+    CheckPasswordHeader(e.PasswordHeader, Password, key);
+    MakeKeyCheck(key, reinterpret_cast<uint8_t*>(e.Reserved2));
   }
   e.FirstMapPageNo = -1;
   e.FileSize = 0;
@@ -417,7 +420,8 @@ bool TDIRManager::IsPasswordValid(const std::string& FileName, const std::string
   const TDirectoryElement& e = FDIR.Item(item);
   if (e.EncMethod == 0) return true;
   std::string key;
-  return CheckPasswordHeader(e.PasswordHeader, Password, key);
+  return CheckPasswordHeader(e.PasswordHeader, Password, key) &&
+         VerifyKeyCheck(key, reinterpret_cast<const uint8_t*>(e.Reserved2));
 }
 
 }  // namespace sfs

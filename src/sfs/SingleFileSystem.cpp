@@ -101,6 +101,7 @@ static void CreateImpl(TSingleFileSystem& self, const std::string& FileName, boo
     pfm->FHeader.EncMethod = encRijndael;
     std::string key;
     if (!CheckPasswordHeader(pfm->FHeader.PasswordHeader, o.Password, key)) fail("the password header does not verify.");
+    MakeKeyCheck(key, pfm->FHeader.Reserved);
     pfm->FKey = key;
     pfm->SaveSFHeader();
   }
@@ -142,7 +143,7 @@ static void OpenCommon(std::unique_ptr<TPageFileManager>& pfm, const std::string
     if (Password.empty())
       throw ESFSPasswordError("TSingleFileSystem.Open - the container is protected by a password.");
     std::string key;
-    if (!CheckPasswordHeader(pfm->FHeader.PasswordHeader, Password, key))
+    if (!CheckPasswordHeader(pfm->FHeader.PasswordHeader, Password, key) || !VerifyKeyCheck(key, pfm->FHeader.Reserved))
       throw ESFSPasswordError("TSingleFileSystem.Open - wrong password.");
     pfm->FKey = key;
   }

@@ -5,6 +5,8 @@ bd_test(sfs_storage_test
     ${CMAKE_CURRENT_LIST_DIR}/storage_container_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/storage_maps_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/storage_directory_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/storage_password_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/storage_faults_test.cpp
   DEPS bd_sfs_storage bd_sfs_codecs
   LABELS storage
 )
