@@ -14,14 +14,14 @@ namespace {
 // application's event loop.
 class TGlobalPlayerOutput : public TSoundOutput {
  public:
-  TGlobalPlayerOutput()
+  explicit TGlobalPlayerOutput(const std::string& libName)
       : FSync([this] {
           // Player thread: ask the user-interface thread to run the waiting call. Posted calls
           // to a receiver that is gone are dropped; the receiver outlives the player thread.
           QMetaObject::invokeMethod(&FReceiver, [this] { FSync.CheckSynchronize(); },
                                     Qt::QueuedConnection);
         }) {
-    FPlayer = std::make_unique<sound::TGlobalPlayer>("Config", &FSync);
+    FPlayer = std::make_unique<sound::TGlobalPlayer>("Config", &FSync, libName);
   }
   ~TGlobalPlayerOutput() override {
     FPlayer.reset();  // waits for the thread, running its synchronised calls meanwhile
@@ -40,8 +40,8 @@ class TGlobalPlayerOutput : public TSoundOutput {
 
 }  // namespace
 
-std::unique_ptr<TSoundOutput> CreateGlobalPlayerOutput() {
-  return std::make_unique<TGlobalPlayerOutput>();
+std::unique_ptr<TSoundOutput> CreateGlobalPlayerOutput(const std::string& libName) {
+  return std::make_unique<TGlobalPlayerOutput>(libName);
 }
 
 }  // namespace app

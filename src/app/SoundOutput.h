@@ -19,7 +19,8 @@ class TSoundOutput {
   virtual void StopAll(bool doOnPlayingFinished) = 0;
 };
 
-// The sound player thread with the program name "Config".
-std::unique_ptr<TSoundOutput> CreateGlobalPlayerOutput();
+// The sound player thread with the program name "Config", loading the sound library `libName`
+// (empty: libbdsound.so beside the executable or on the library path).
+std::unique_ptr<TSoundOutput> CreateGlobalPlayerOutput(const std::string& libName = {});
 
 }  // namespace app

@@ -127,7 +127,7 @@ class TWindowRun {
     fs.loopInterval = loopInterval;
     fs.guardInterval = 10;
     if (realSound) {
-      fs.CreateSoundPlayer = [] { return app::CreateGlobalPlayerOutput(); };
+      fs.CreateSoundPlayer = [this] { return app::CreateGlobalPlayerOutput(soundLib); };
     } else {
       fs.CreateSoundPlayer = [this] {
         auto s = std::make_unique<TFakeSound>(soundDeactivated);
@@ -227,6 +227,7 @@ class TWindowRun {
   TFakeSound* sound = nullptr;
   bool soundDeactivated = false;
   bool realSound = false;
+  std::string soundLib;  // real sound: the library to load
   int loopInterval = 5000;
   std::function<int64_t()> flashVersion;
   std::function<int(int trial)> trialAnswer;
