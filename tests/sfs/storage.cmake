@@ -10,3 +10,12 @@ bd_test(sfs_storage_test
   DEPS bd_sfs_storage bd_sfs_codecs
   LABELS storage
 )
+
+# The container commands of the sfs tool, run as a program.
+if(TARGET sfs)
+  bd_test(sfs_storage_tool_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/storage_tool_test.cpp
+    LABELS storage
+  )
+  add_dependencies(sfs_storage_tool_test sfs)
+endif()
