@@ -86,23 +86,19 @@ template <int Rounds>
 void EncryptChainRounds(const TKeys& k, const uint8_t* Source, uint8_t* Dest, size_t Count, __m128i& f, bool Xor) {
   if (Count == 0) return;
   __m128i x = _mm_xor_si128(_mm_xor_si128(Load(Source), k.K[0]), f);
-  for (size_t i = 0;; ++i) {
-    for (int r = 1; r < Rounds; ++r) x = _mm_aesenc_si128(x, k.K[r]);
-    const __m128i c = _mm_aesenclast_si128(x, k.K[Rounds]);
-    Store(Dest + 16 * i, c);
-    if (i + 1 == Count) {
-      f = Xor ? _mm_xor_si128(f, c) : c;
-      return;
-    }
-    // Next input xor key 0 (xor old feedback for cmCTS), computed while the block above runs.
-    __m128i t = _mm_xor_si128(Load(Source + 16 * (i + 1)), k.K[0]);
-    if (Xor) {
-      t = _mm_xor_si128(t, f);
-      f = _mm_xor_si128(f, c);
-    }
+  for (size_t i = 0; i < Count; ++i) {
+    // The next input xor key 0 (and, for cmCTS, xor the feedback before this block), prepared
+    // while this block runs; the last block reads its own input again instead of past the end.
+    const size_t next = i + 1 < Count ? i + 1 : i;
+    __m128i t = _mm_xor_si128(Load(Source + 16 * next), k.K[0]);
+    if (Xor) t = _mm_xor_si128(t, f);
     // Keeps the compiler from re-associating the XORs onto the chain.
     asm("" : "+x"(t));
-    x = _mm_xor_si128(t, c);
+    for (int r = 1; r < Rounds; ++r) x = _mm_aesenc_si128(x, k.K[r]);
+    x = _mm_aesenclast_si128(x, k.K[Rounds]);
+    Store(Dest + 16 * i, x);
+    f = Xor ? _mm_xor_si128(f, x) : x;
+    x = _mm_xor_si128(x, t);
   }
 }
 
