@@ -14,7 +14,13 @@ using sfs_test::TTempDir;
 
 namespace {
 
-std::string Tool() { return std::string(std::getenv("BD_BINARY_DIR")) + "/tools/sfs/sfs"; }
+// The tool of the same build: BD_BINARY_DIR, or the build folder this test lies in
+// (<build>/tests/sfs/).
+std::string Tool() {
+  if (const char* dir = std::getenv("BD_BINARY_DIR")) return std::string(dir) + "/tools/sfs/sfs";
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe");
+  return (exe.parent_path().parent_path().parent_path() / "tools/sfs/sfs").string();
+}
 
 // Runs the tool with Args (a shell fragment) and returns its exit status; output to Out.
 int Sfs(const std::string& Args, const std::string& Out = "/dev/null") {
