@@ -182,7 +182,6 @@ void THash_MD4::Done() {
 namespace {
 
 inline uint32_t F1(uint32_t x, uint32_t y, uint32_t z) { return z ^ (x & (y ^ z)); }
-inline uint32_t H1(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 
 }  // namespace
 
@@ -192,33 +191,36 @@ void THash_MD4::Transform(const uint8_t* Block, size_t Count) {
     uint32_t x[16];
     for (int i = 0; i < 16; ++i) x[i] = Word(Block, i);
     uint32_t a = h0, b = h1, c = h2, d = h3;
-    // The message word and constant are added first, off the dependency chain of b, c, d. The
-    // majority of round 2 is split into two disjoint terms that are added separately.
+    // The message word and constant are added first, off the dependency chain of b, c, d.
 #define BD_MD4_R1(a, b, c, d, k, s) a = std::rotl(a + x[k] + F1(b, c, d), s)
-#define BD_MD4_R2(a, b, c, d, k, s) a = std::rotl(a + x[k] + 0x5A827999u + ((b) & (c)) + ((d) & ((b) ^ (c))), s)
-#define BD_MD4_R3(a, b, c, d, k, s) a = std::rotl(a + x[k] + 0x6ED9EBA1u + H1(b, c, d), s)
     for (int i = 0; i < 16; i += 4) {
       BD_MD4_R1(a, b, c, d, i + 0, 3);
       BD_MD4_R1(d, a, b, c, i + 1, 7);
       BD_MD4_R1(c, d, a, b, i + 2, 11);
       BD_MD4_R1(b, c, d, a, i + 3, 19);
     }
+    // Rounds 2 and 3: two consecutive steps have two of their three inputs in common, so the
+    // terms of that pair are computed once for both.
+    constexpr uint32_t K2 = 0x5A827999u, K3 = 0x6ED9EBA1u;
     for (int i = 0; i < 4; ++i) {
-      BD_MD4_R2(a, b, c, d, i + 0, 3);
-      BD_MD4_R2(d, a, b, c, i + 4, 5);
-      BD_MD4_R2(c, d, a, b, i + 8, 9);
-      BD_MD4_R2(b, c, d, a, i + 12, 13);
+      uint32_t both = b & c, either = b ^ c;
+      a = std::rotl(a + x[i] + K2 + both + (d & either), 3);
+      d = std::rotl(d + x[i + 4] + K2 + both + (a & either), 5);
+      both = d & a;
+      either = d ^ a;
+      c = std::rotl(c + x[i + 8] + K2 + both + (b & either), 9);
+      b = std::rotl(b + x[i + 12] + K2 + both + (c & either), 13);
     }
     static constexpr int cOrder3[4] = {0, 2, 1, 3};
     for (int i : cOrder3) {
-      BD_MD4_R3(a, b, c, d, i + 0, 3);
-      BD_MD4_R3(d, a, b, c, i + 8, 9);
-      BD_MD4_R3(c, d, a, b, i + 4, 11);
-      BD_MD4_R3(b, c, d, a, i + 12, 15);
+      uint32_t t = b ^ c;
+      a = std::rotl(a + x[i] + K3 + (t ^ d), 3);
+      d = std::rotl(d + x[i + 8] + K3 + (t ^ a), 9);
+      t = d ^ a;
+      c = std::rotl(c + x[i + 4] + K3 + (t ^ b), 11);
+      b = std::rotl(b + x[i + 12] + K3 + (t ^ c), 15);
     }
 #undef BD_MD4_R1
-#undef BD_MD4_R2
-#undef BD_MD4_R3
     h0 += a;
     h1 += b;
     h2 += c;
