@@ -58,6 +58,7 @@ TEST_F(SfsTool, Digest) {
   const TRun r = Sfs("digest ripemd256 " + (FDir / "in").string());
   EXPECT_EQ(r.Status, 0);
   EXPECT_EQ(r.Out, "afbd6e228b9d8cbbcef5ca2d03e6dba10ac0bc7dcbe4680e1e42d2e975459b65\n");
+  EXPECT_EQ(r.Err, "") << "no progress bar when standard error is not a terminal";
   EXPECT_EQ(Sfs("digest md4 -", "").Out, "31d6cfe0d16ae931b73c59d7e0c089c0\n");
 
   const TRun missing = Sfs("digest md4 " + (FDir / "nope").string());
@@ -165,6 +166,17 @@ TEST_F(SfsTool, Random) {
   EXPECT_EQ(Sfs("random").Out.size(), 32u);
   EXPECT_NE(Sfs("random").Out, Sfs("random").Out);
   EXPECT_EQ(Sfs("random --size 0").Out, "");
+}
+
+// A reader that stops early makes a failed write (exit 1 with a message), not a death by signal.
+TEST_F(SfsTool, ClosedOutputPipeIsAFailure) {
+  const char* binary = std::getenv("SFS_BINARY");
+  if (binary == nullptr) binary = BD_SFS_BINARY;
+  const std::string command = std::string("{ ") + binary + " random --size 200000000 2>" + (FDir / "err").string() +
+                              "; echo $? >" + (FDir / "rc").string() + "; } | head -c 10 >/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(ReadFile(FDir / "rc"), "1\n");
+  EXPECT_EQ(ReadFile(FDir / "err").rfind("sfs: cannot write standard output", 0), 0u) << ReadFile(FDir / "err");
 }
 
 TEST_F(SfsTool, OutputFileReplacesTheTargetOnlyOnCommit) {

@@ -126,6 +126,9 @@ int RunCipher() {
     key = sfstool::ParseHexArgument(*gCipher.Key, "--key");
     if (key.empty() || key.size() > 32) throw sfstool::TUsageError("--key must give 1 to 32 bytes");
   }
+  // The pass phrase first: a prompt on the terminal must not wait behind reading the input.
+  std::string pass;
+  if (!gCipher.Key) pass = sfstool::GetPassword(gCipher.Pass, "--pass", "Pass phrase");
   std::string input = sfstool::ReadInput(gCipher.File);
 
   crypto::TCipher_Rijndael cipher;
@@ -135,7 +138,6 @@ int RunCipher() {
     cipher.Init(key.data(), static_cast<int32_t>(key.size()), vector);
     crypto::ProtectString(key);
   } else {
-    std::string pass = sfstool::GetPassword(gCipher.Pass, "--pass", "Pass phrase");
     cipher.InitKey(pass, vector);
     crypto::ProtectString(pass);
   }

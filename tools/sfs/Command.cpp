@@ -1,5 +1,6 @@
 #include "Command.h"
 
+#include <csignal>
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -47,6 +48,8 @@ std::vector<const TCommandSpec*> RegisteredCommands() {
 }
 
 int RunTool(int argc, char** argv) {
+  // A closed output pipe is reported as a failed write (exit 1), not a signal death.
+  std::signal(SIGPIPE, SIG_IGN);
   CLI::App app{"sfs - single-file containers, codecs, ciphers and digests", "sfs"};
   app.set_version_flag("--version", VersionText());
   app.require_subcommand(1);
