@@ -151,6 +151,7 @@ void TSFSAdvancedFileStream::LoadHeaders() {
   DropCache();
   const int64_t remembered = FFile->Position();
   FPackedSize = 0;
+  FRepaired = false;
   FFile->Seek(0, platform::soBeginning);
   const int64_t size = FileSize();
 
@@ -173,6 +174,7 @@ void TSFSAdvancedFileStream::LoadHeaders() {
     Fail("LoadHeaders", "invalid stream header.");
 
   FHeader = header;
+  FStoredNumBlocks = header.NumBlocks;
   headers.SetSize(0);
   FCompressionLevel = static_cast<TSFSCompressionLevel>(header.compressionLevel);
   FTrueSize = 0;
@@ -208,10 +210,27 @@ void TSFSAdvancedFileStream::LoadHeaders() {
     headers.AppendItem(block, offset);
     offset = block.nextHeaderNo;
   }
+  FRepaired = repaired;
   if (repaired && FWritable) SaveHeader();
   FFile->Seek(remembered, platform::soBeginning);
   FBlockSize = header.BlockSize;
   CalculateRate();
+}
+
+std::vector<std::string> TSFSAdvancedFileStream::CheckBlocks() {
+  std::vector<std::string> problems;
+  if (FRepaired)
+    problems.push_back("the block list ends inside a block: " + std::to_string(headers.Count()) + " of " +
+                       std::to_string(FStoredNumBlocks) + " blocks are whole");
+  std::vector<uint8_t> block;
+  for (int32_t i = 0; i < headers.Count(); ++i) {
+    try {
+      if (!LoadBlock(i, block)) problems.push_back("block " + std::to_string(i) + ": packed bytes missing");
+    } catch (const platform::Exception& e) {
+      problems.push_back("block " + std::to_string(i) + ": " + e.what());
+    }
+  }
+  return problems;
 }
 
 void TSFSAdvancedFileStream::SaveHeader() {

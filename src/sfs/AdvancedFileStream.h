@@ -158,6 +158,11 @@ class TSFSAdvancedFileStream : public platform::TStream {
   platform::TStream& InnerStream() { return *FFile; }
   // Blocks decompressed since the stream opened (cache hits not counted).
   int64_t BlocksDecompressed() const { return FBlocksDecompressed; }
+  // True when the last LoadHeaders found the block list cut short and dropped its tail.
+  bool Repaired() const { return FRepaired; }
+  // Decodes every block and reports each one that fails (one line per problem, empty when all
+  // blocks are sound), without raising. The position is kept.
+  std::vector<std::string> CheckBlocks();
 
   // Reads the stream header and follows the block chain. Throws on a corrupt header or chain;
   // a block list that ends inside a block header or inside a block's packed bytes is cut to the
@@ -197,6 +202,8 @@ class TSFSAdvancedFileStream : public platform::TStream {
   std::unique_ptr<platform::TStream> FFile;
   TSFSFileStreamHeader FHeader{};
   bool FWritable = true;
+  bool FRepaired = false;
+  int32_t FStoredNumBlocks = 0;  // NumBlocks as found in the file by the last LoadHeaders
 
   int32_t FCacheIndex = -1;
   std::vector<uint8_t> FCache;

@@ -4,12 +4,12 @@
 
 #include "Tool.h"
 #include "platform/Stream.h"
+#include "sfs/FileStream.h"
+#include "sfs/UserFileStream.h"
 
 namespace sfstool {
 
 namespace {
-
-constexpr size_t cChunk = 1 << 16;
 
 std::string ErrorText(int32_t Code) {
   switch (Code) {
@@ -21,69 +21,116 @@ std::string ErrorText(int32_t Code) {
   }
 }
 
+bool IsOpenFailure(const platform::Exception& e) {
+  return std::string_view(e.what()).starts_with("TSFSUserFileStream.Create");
+}
+
+// Writes all of Data to Stream in pieces of Chunk bytes. A compressed stream repacks the block
+// under the position on every write, so whole blocks per call keep the work linear.
+void CopyIn(platform::TStream& Stream, std::string_view Data, size_t Chunk, TProgressBar& Bar) {
+  size_t done = 0;
+  while (done < Data.size()) {
+    const auto n = static_cast<int32_t>(std::min(Chunk, Data.size() - done));
+    Stream.WriteBuffer(Data.data() + done, n);
+    done += static_cast<size_t>(n);
+    Bar.Update(static_cast<int64_t>(done), static_cast<int64_t>(Data.size()));
+  }
+}
+
 }  // namespace
 
 void WriteContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name, std::string_view Data,
                         sfs::TSFSCompressionLevel Level, const std::string& FilePassword) {
-  // Contents are copied as they are; compressed storage comes with the block stream layer.
-  (void)Level;
-  const int32_t h = Fs.FileOpen(Name, platform::fmCreate, FilePassword);
-  if (h <= 0) throw TToolError("cannot create " + Name + " in the container: " + ErrorText(Fs.LastError() ? Fs.LastError() : h));
-  TProgressBar bar("put");
-  size_t done = 0;
-  int32_t error = 0;
-  while (done < Data.size()) {
-    const int32_t n = static_cast<int32_t>(std::min(cChunk, Data.size() - done));
-    const int32_t put = Fs.FileWrite(h, Data.data() + done, n);
-    done += static_cast<size_t>(std::max(put, 0));
-    if (put != n) {
-      error = Fs.LastError() ? Fs.LastError() : sfs::erWritePageError;
-      break;
+  // The caller has already put the container's default in place of a missing --level, so
+  // sfsNone here means plain bytes even in a container whose default compresses.
+  std::unique_ptr<platform::TStream> stream;
+  size_t chunk = 1 << 20;
+  try {
+    if (Level == sfs::sfsNone) {
+      stream = std::make_unique<sfs::TSFSUserFileStream>(&Fs, Name, platform::fmCreate, FilePassword, "", "");
+    } else {
+      auto file = std::make_unique<sfs::TSFSFileStream>(&Fs, Name, platform::fmCreate, FilePassword, "", "", Level);
+      chunk = static_cast<size_t>(file->Inner().BlockSize());
+      stream = std::move(file);
     }
-    bar.Update(static_cast<int64_t>(done), static_cast<int64_t>(Data.size()));
-  }
-  Fs.FileClose(h);
-  if (error != 0) {
+  } catch (const platform::Exception& e) {
+    const int32_t error = Fs.LastError();
+    if (IsOpenFailure(e))
+      throw TToolError("cannot create " + Name + " in the container: " + ErrorText(error ? error : sfs::erInvalidPath));
+    stream.reset();
     Fs.DeleteFile(Name);
-    throw TToolError("cannot write " + Name + ": " + ErrorText(error));
+    throw TToolError("cannot create " + Name + " in the container: " + e.what());
+  }
+  TProgressBar bar("put");
+  try {
+    CopyIn(*stream, Data, chunk, bar);
+  } catch (const platform::Exception& e) {
+    const int32_t error = Fs.LastError();
+    stream.reset();
+    Fs.DeleteFile(Name);
+    throw TToolError("cannot write " + Name + ": " + (error ? ErrorText(error) : std::string(e.what())));
   }
 }
 
 std::string ReadContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name, const std::string& FilePassword) {
   sfs::TDirectoryElement e;
   if (!Fs.GetFileInfo(Name, e) || e.IsFolder) throw TToolError("no such file in the container: " + Name);
-  const int32_t h = Fs.FileOpen(Name, platform::fmOpenRead, FilePassword);
-  if (h <= 0) throw TToolError(e.EncMethod ? "wrong file password for " + Name : "cannot open " + Name);
-  const int64_t size = Fs.FileGetSize(h);
+  std::unique_ptr<sfs::TSFSFileStream> stream;
+  try {
+    stream = std::make_unique<sfs::TSFSFileStream>(&Fs, Name, platform::fmOpenRead | platform::fmShareDenyWrite,
+                                                   FilePassword, "", "", sfs::sfsNone);
+  } catch (const platform::Exception& x) {
+    if (IsOpenFailure(x)) throw TToolError(e.EncMethod ? "wrong file password for " + Name : "cannot open " + Name);
+    throw TToolError("cannot read " + Name + ": " + x.what());
+  }
+  // A block list cut short is dropped on opening; the output would be silently shorter.
+  if (stream->Inner().Repaired()) throw TToolError("cannot read " + Name + ": the compressed stream is truncated");
+  const int64_t size = stream->GetSize();
   std::string out(static_cast<size_t>(size), '\0');
   TProgressBar bar("get");
+  const size_t chunk = static_cast<size_t>(stream->Inner().BlockSize());
   size_t done = 0;
   while (done < out.size()) {
-    const int32_t n = static_cast<int32_t>(std::min(cChunk, out.size() - done));
+    const auto n = static_cast<int32_t>(std::min(chunk, out.size() - done));
     int32_t got = 0;
     try {
-      got = Fs.FileRead(h, out.data() + done, n);
-    } catch (...) {
-      Fs.FileClose(h);
-      throw;
+      got = stream->Read(out.data() + done, n);
+    } catch (const platform::Exception& x) {
+      throw TToolError("cannot read " + Name + ": " + x.what());
     }
     done += static_cast<size_t>(std::max(got, 0));
     if (got != n) {
       const int32_t error = Fs.LastError();
-      Fs.FileClose(h);
       throw TToolError("cannot read " + Name + ": " + ErrorText(error ? error : sfs::erReadPageError));
     }
     bar.Update(static_cast<int64_t>(done), size);
   }
-  Fs.FileClose(h);
   return out;
 }
 
-std::vector<std::string> CheckContainerFileContent(sfs::TSingleFileSystem&, const std::string&) {
-  // Uncompressed contents have nothing beyond the page checksums the engine verifies.
-  return {};
+std::vector<std::string> CheckContainerFileContent(sfs::TSingleFileSystem& Fs, const std::string& Name) {
+  // Plain files have nothing beyond the page checksums the engine verifies; a compressed one must
+  // have a sound header and block chain and every block must decode to its size and checksum.
+  try {
+    sfs::TSFSFileStream stream(&Fs, Name, platform::fmOpenRead | platform::fmShareDenyWrite, "", "", "", sfs::sfsNone);
+    if (!stream.Inner().IsCompressed()) return {};
+    return stream.Inner().CheckBlocks();
+  } catch (const std::exception& x) {
+    return {x.what()};
+  }
 }
 
-bool IsCompressedContainerFile(sfs::TSingleFileSystem&, const std::string&) { return false; }
+bool IsCompressedContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name) {
+  // Only the first 128 bytes decide; a file that cannot be opened (own password) counts as plain.
+  sfs::TDirectoryElement e;
+  if (!Fs.GetFileInfo(Name, e) || e.IsFolder || e.EncMethod) return false;
+  try {
+    sfs::TSFSUserFileStream raw(&Fs, Name, platform::fmOpenRead, "", "", "");
+    char signature[4] = {};
+    return raw.GetSize() >= sfs::cStreamHeaderSize && raw.Read(signature, 4) == 4 && std::equal(signature, signature + 4, sfs::cStreamSignature);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
 
 }  // namespace sfstool
