@@ -79,26 +79,25 @@ void DecryptBlocks(const uint8_t* Dec, int Rounds, const uint8_t* Source, uint8_
   for (; i < Count; ++i) Store(Dest + 16 * i, Decrypt(k, Load(Source + 16 * i)));
 }
 
-// The chain is the latency of one block encryption: the plaintext is combined with the first
-// round key (and, for cmCTS, the previous feedback) before the previous block is done, so only
-// one XOR stands between two encryptions.
+// The chain is the latency of one block encryption and nothing more. The next block's input is
+// c xor t, with t = next plaintext xor round key 0 (xor the old feedback for cmCTS); since the
+// last round ends with an XOR of its key, using the key (last round key xor t) yields that input
+// directly, and the ciphertext c is recovered off the chain as the result xor t.
 template <int Rounds>
 void EncryptChainRounds(const TKeys& k, const uint8_t* Source, uint8_t* Dest, size_t Count, __m128i& f, bool Xor) {
   if (Count == 0) return;
   __m128i x = _mm_xor_si128(_mm_xor_si128(Load(Source), k.K[0]), f);
   for (size_t i = 0; i < Count; ++i) {
-    // The next input xor key 0 (and, for cmCTS, xor the feedback before this block), prepared
-    // while this block runs; the last block reads its own input again instead of past the end.
+    // The last block reads its own input again instead of past the end; its t cancels out.
     const size_t next = i + 1 < Count ? i + 1 : i;
     __m128i t = _mm_xor_si128(Load(Source + 16 * next), k.K[0]);
     if (Xor) t = _mm_xor_si128(t, f);
-    // Keeps the compiler from re-associating the XORs onto the chain.
-    asm("" : "+x"(t));
+    const __m128i lastKey = _mm_xor_si128(k.K[Rounds], t);
     for (int r = 1; r < Rounds; ++r) x = _mm_aesenc_si128(x, k.K[r]);
-    x = _mm_aesenclast_si128(x, k.K[Rounds]);
-    Store(Dest + 16 * i, x);
-    f = Xor ? _mm_xor_si128(f, x) : x;
-    x = _mm_xor_si128(x, t);
+    x = _mm_aesenclast_si128(x, lastKey);
+    const __m128i c = _mm_xor_si128(x, t);
+    Store(Dest + 16 * i, c);
+    f = Xor ? _mm_xor_si128(f, c) : c;
   }
 }
 
