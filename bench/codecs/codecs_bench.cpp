@@ -1,0 +1,284 @@
+// The codec layer against the libraries it calls, and the PPM coder against 7-Zip's PPMd.
+//
+// Layer overhead: each iteration codes the same 1 MiB block through the layer and directly with
+// zlib or bzip2, alternately, and reports both speeds and the layer's overhead in percent.
+//
+// PPM: an 8 MiB text corpus of /usr/include headers (built once per run) is packed as one block
+// at the order and model memory of ppmNormal and ppmMax, and by the 7-Zip command with
+// -m0=PPMd:o=N:mem=Mm on the same file. The 7-Zip timings include starting the process and
+// reading and writing the files (from the page cache); the counters give the packed size of
+// both, our size relative to theirs, and MB/s.
+#include <benchmark/benchmark.h>
+#include <bzlib.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sfs/Compression.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t cCorpusSize = 8u << 20;
+constexpr size_t cBlock = 1u << 20;
+
+// Concatenated headers of /usr/include in a fixed order, cut to 8 MiB.
+const std::vector<uint8_t>& Corpus() {
+  static const std::vector<uint8_t> corpus = [] {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::recursive_directory_iterator("/usr/include", fs::directory_options::skip_permission_denied))
+      if (e.is_regular_file() && e.path().extension() == ".h") files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    std::vector<uint8_t> data;
+    data.reserve(cCorpusSize);
+    for (const auto& f : files) {
+      std::ifstream in(f, std::ios::binary);
+      std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+      data.insert(data.end(), bytes.begin(), bytes.end());
+      if (data.size() >= cCorpusSize) break;
+    }
+    data.resize(std::min(data.size(), cCorpusSize));
+    return data;
+  }();
+  return corpus;
+}
+
+std::vector<uint8_t> Block() { return std::vector<uint8_t>(Corpus().begin(), Corpus().begin() + cBlock); }
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+void ReportPair(benchmark::State& state, double layer, double direct, size_t bytesPerCall) {
+  const double n = double(state.iterations()) * double(bytesPerCall) / 1e6;
+  state.counters["layer_MBps"] = n / layer;
+  state.counters["direct_MBps"] = n / direct;
+  state.counters["overhead_pct"] = (layer / direct - 1.0) * 100.0;
+}
+
+// --- layer against zlib ---
+
+void BM_ZlibCompress(benchmark::State& state) {
+  const auto level = static_cast<sfs::TSFSCompressionLevel>(state.range(0));
+  const int zlibLevel = level == sfs::zlibFastest ? 1 : level == sfs::zlibNormal ? 5 : 9;
+  const auto in = Block();
+  std::vector<uint8_t> direct(compressBound(in.size()));
+  double tLayer = 0, tDirect = 0;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    sfs::TSFSBuffer out;
+    int32_t size = 0;
+    if (!sfs::SFSInternalCompressBuffer(in.data(), int32_t(in.size()), out, size, level)) state.SkipWithError("layer");
+    benchmark::DoNotOptimize(out.data());
+    auto t1 = Clock::now();
+    uLongf n = direct.size();
+    if (compress2(direct.data(), &n, in.data(), in.size(), zlibLevel) != Z_OK) state.SkipWithError("zlib");
+    benchmark::DoNotOptimize(direct.data());
+    auto t2 = Clock::now();
+    tLayer += Seconds(t1 - t0);
+    tDirect += Seconds(t2 - t1);
+  }
+  ReportPair(state, tLayer, tDirect, in.size());
+}
+BENCHMARK(BM_ZlibCompress)->Arg(int(sfs::zlibFastest))->Arg(int(sfs::zlibNormal))->Arg(int(sfs::zlibMax))
+    ->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_ZlibDecompress(benchmark::State& state) {
+  const auto in = Block();
+  sfs::TSFSBuffer packed;
+  int32_t packedSize = 0;
+  sfs::SFSInternalCompressBuffer(in.data(), int32_t(in.size()), packed, packedSize, sfs::zlibNormal);
+  std::vector<uint8_t> direct(in.size());
+  double tLayer = 0, tDirect = 0;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    sfs::TSFSBuffer out;
+    int32_t size = int32_t(in.size());
+    if (!sfs::SFSInternalDecompressBuffer(packed.data(), packedSize, out, size, sfs::zlibNormal))
+      state.SkipWithError("layer");
+    benchmark::DoNotOptimize(out.data());
+    auto t1 = Clock::now();
+    uLongf n = direct.size();
+    if (uncompress(direct.data(), &n, packed.data(), uLong(packedSize)) != Z_OK) state.SkipWithError("zlib");
+    benchmark::DoNotOptimize(direct.data());
+    auto t2 = Clock::now();
+    tLayer += Seconds(t1 - t0);
+    tDirect += Seconds(t2 - t1);
+  }
+  ReportPair(state, tLayer, tDirect, in.size());
+}
+BENCHMARK(BM_ZlibDecompress)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// --- layer against bzip2 ---
+
+void BM_Bzip2Compress(benchmark::State& state) {
+  const auto level = static_cast<sfs::TSFSCompressionLevel>(state.range(0));
+  const int blockSize = level == sfs::bzipFastest ? 2 : level == sfs::bzipNormal ? 6 : 9;
+  const auto in = Block();
+  std::vector<uint8_t> direct(in.size() + in.size() / 100 + 600);
+  double tLayer = 0, tDirect = 0;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    sfs::TSFSBuffer out;
+    int32_t size = 0;
+    if (!sfs::SFSInternalCompressBuffer(in.data(), int32_t(in.size()), out, size, level)) state.SkipWithError("layer");
+    benchmark::DoNotOptimize(out.data());
+    auto t1 = Clock::now();
+    unsigned n = unsigned(direct.size());
+    if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(direct.data()), &n,
+                                 reinterpret_cast<char*>(const_cast<uint8_t*>(in.data())), unsigned(in.size()),
+                                 blockSize, 0, 0) != BZ_OK)
+      state.SkipWithError("bzip2");
+    benchmark::DoNotOptimize(direct.data());
+    auto t2 = Clock::now();
+    tLayer += Seconds(t1 - t0);
+    tDirect += Seconds(t2 - t1);
+  }
+  ReportPair(state, tLayer, tDirect, in.size());
+}
+BENCHMARK(BM_Bzip2Compress)->Arg(int(sfs::bzipFastest))->Arg(int(sfs::bzipNormal))->Arg(int(sfs::bzipMax))
+    ->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_Bzip2Decompress(benchmark::State& state) {
+  const auto in = Block();
+  sfs::TSFSBuffer packed;
+  int32_t packedSize = 0;
+  sfs::SFSInternalCompressBuffer(in.data(), int32_t(in.size()), packed, packedSize, sfs::bzipNormal);
+  std::vector<uint8_t> direct(in.size());
+  double tLayer = 0, tDirect = 0;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    sfs::TSFSBuffer out;
+    int32_t size = int32_t(in.size());
+    if (!sfs::SFSInternalDecompressBuffer(packed.data(), packedSize, out, size, sfs::bzipNormal))
+      state.SkipWithError("layer");
+    benchmark::DoNotOptimize(out.data());
+    auto t1 = Clock::now();
+    unsigned n = unsigned(direct.size());
+    if (BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(direct.data()), &n, reinterpret_cast<char*>(packed.data()),
+                                   unsigned(packedSize), 0, 0) != BZ_OK)
+      state.SkipWithError("bzip2");
+    benchmark::DoNotOptimize(direct.data());
+    auto t2 = Clock::now();
+    tLayer += Seconds(t1 - t0);
+    tDirect += Seconds(t2 - t1);
+  }
+  ReportPair(state, tLayer, tDirect, in.size());
+}
+BENCHMARK(BM_Bzip2Decompress)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// --- PPM against 7-Zip ---
+
+struct TPPMCase {
+  int order;
+  int memoryMB;
+};
+TPPMCase PPMCase(int64_t level) {
+  return level == int(sfs::ppmMax) ? TPPMCase{13, 50} : level == int(sfs::ppmFastest) ? TPPMCase{3, 10} : TPPMCase{5, 25};
+}
+
+void BM_PPMOurs(benchmark::State& state) {
+  const TPPMCase c = PPMCase(state.range(0));
+  const auto& in = Corpus();
+  std::vector<uint8_t> packed(in.size() + in.size() / 20 + 50), back(in.size());
+  int32_t n = 0;
+  double tPack = 0, tUnpack = 0;
+  for (auto _ : state) {
+    auto t0 = Clock::now();
+    n = sfs::PPMCompressBuffer(in.data(), int32_t(in.size()), packed.data(), int32_t(packed.size()), c.order, c.memoryMB);
+    auto t1 = Clock::now();
+    int32_t m = sfs::PPMDecompressBuffer(packed.data(), n, back.data(), int32_t(back.size()));
+    auto t2 = Clock::now();
+    if (n <= 0 || m != int32_t(in.size()) || back != in) state.SkipWithError("round trip");
+    tPack += Seconds(t1 - t0);
+    tUnpack += Seconds(t2 - t1);
+  }
+  const double mb = double(state.iterations()) * double(in.size()) / 1e6;
+  state.counters["packed_bytes"] = n;
+  state.counters["ratio_pct"] = 100.0 * n / double(in.size());
+  state.counters["pack_MBps"] = mb / tPack;
+  state.counters["unpack_MBps"] = mb / tUnpack;
+}
+BENCHMARK(BM_PPMOurs)->Arg(int(sfs::ppmNormal))->Arg(int(sfs::ppmMax))->Unit(benchmark::kMillisecond)->Iterations(3);
+
+std::string SevenZip() {
+  for (const char* name : {"7z", "7zz"}) {
+    std::string probe = std::string("command -v ") + name + " >/dev/null 2>&1";
+    if (std::system(probe.c_str()) == 0) return name;
+  }
+  return {};
+}
+
+void BM_PPM7Zip(benchmark::State& state) {
+  const std::string tool = SevenZip();
+  if (tool.empty()) {
+    state.SkipWithError("no 7z command");
+    for (auto _ : state) {
+    }
+    return;
+  }
+  const TPPMCase c = PPMCase(state.range(0));
+  const auto& in = Corpus();
+  const fs::path dir = fs::temp_directory_path() / ("bd_bench_codecs_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const fs::path corpus = dir / "corpus.txt", archive = dir / "corpus.7z";
+  std::ofstream(corpus, std::ios::binary).write(reinterpret_cast<const char*>(in.data()), std::streamsize(in.size()));
+  const std::string method = "-m0=PPMd:o=" + std::to_string(c.order) + ":mem=" + std::to_string(c.memoryMB) + "m";
+  double tPack = 0, tUnpack = 0;
+  for (auto _ : state) {
+    fs::remove(archive);
+    const std::string pack = tool + " a -t7z -mmt=1 -bd -bso0 -bsp0 " + method + " " + archive.string() + " " +
+                             corpus.string();
+    const std::string unpack = tool + " e -so -bd -bsp0 " + archive.string() + " > /dev/null";
+    auto t0 = Clock::now();
+    if (std::system(pack.c_str()) != 0) state.SkipWithError("7z a");
+    auto t1 = Clock::now();
+    if (std::system(unpack.c_str()) != 0) state.SkipWithError("7z e");
+    auto t2 = Clock::now();
+    tPack += Seconds(t1 - t0);
+    tUnpack += Seconds(t2 - t1);
+  }
+  const double mb = double(state.iterations()) * double(in.size()) / 1e6;
+  const auto size = double(fs::file_size(archive));
+  state.counters["packed_bytes"] = size;
+  state.counters["ratio_pct"] = 100.0 * size / double(in.size());
+  state.counters["pack_MBps"] = mb / tPack;
+  state.counters["unpack_MBps"] = mb / tUnpack;
+  fs::remove_all(dir);
+}
+BENCHMARK(BM_PPM7Zip)->Arg(int(sfs::ppmNormal))->Arg(int(sfs::ppmMax))->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The layer in its own blocks (1 MiB / 1.5 MiB, a fresh model each): what containers get.
+void BM_PPMLayerBlocks(benchmark::State& state) {
+  const auto level = static_cast<sfs::TSFSCompressionLevel>(state.range(0));
+  const auto& in = Corpus();
+  const size_t block = size_t(sfs::SFSInternalGetBlockSize(level));
+  size_t total = 0;
+  for (auto _ : state) {
+    total = 0;
+    for (size_t pos = 0; pos < in.size(); pos += block) {
+      sfs::TSFSBuffer out;
+      int32_t size = 0;
+      const size_t n = std::min(block, in.size() - pos);
+      if (!sfs::SFSInternalCompressBuffer(in.data() + pos, int32_t(n), out, size, level)) state.SkipWithError("layer");
+      total += size_t(size);
+    }
+  }
+  state.counters["ratio_pct"] = 100.0 * double(total) / double(in.size());
+  state.counters["pack_MBps"] =
+      benchmark::Counter(double(in.size()) * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_PPMLayerBlocks)->Arg(int(sfs::ppmNormal))->Arg(int(sfs::ppmMax))->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
