@@ -19,8 +19,18 @@ function(bd_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main bd_options)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  # The environment is given by running each test through "cmake -E env": a list-valued
+  # ENVIRONMENT property does not survive test discovery (only its first entry would arrive, and
+  # the properties after it would be lost).
+  set_target_properties(${name} PROPERTIES
+    CROSSCOMPILING_EMULATOR "${CMAKE_COMMAND};-E;env;${BD_TEST_ENV};${ARG_ENV}")
+  set(properties TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_LABELS)
+    string(REPLACE ";" "\\;" labels "${ARG_LABELS}")
+    list(APPEND properties LABELS "${labels}")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${BD_TEST_ENV};${ARG_ENV}" TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}")
+    PROPERTIES ${properties})
 endfunction()

@@ -1,0 +1,5 @@
+# The file access facade.
+bd_test(test_sfs_facade
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/facade_test.cpp
+  DEPS bd_sfs_facade
+  TIMEOUT 60)
