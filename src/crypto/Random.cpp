@@ -7,16 +7,15 @@
 #include <vector>
 
 #include "crypto/CryptUtil.h"
+#include "crypto/RandomState.h"
 
 namespace crypto {
+
+using namespace randomstate;
 
 namespace {
 
 constexpr int32_t cRandomChunk = 4096;
-constexpr uint16_t cStateFlags = 256;
-constexpr uint16_t cStateProtected = 1;
-constexpr size_t cRandomRecord = 22;
-constexpr size_t cLFSRRecord = 282;
 // Basic seed of new generators until the program sets another.
 constexpr uint32_t cDefaultSeed = 0x5A3C96E1u;
 
@@ -26,19 +25,6 @@ std::atomic<uint32_t>& DefaultSeedValue() {
 }
 
 [[noreturn]] void InvalidData() { throw ERandom("Invalid Random Data detected."); }
-
-void Put32(std::string& s, uint32_t v) { s.append(reinterpret_cast<const char*>(&v), 4); }
-void Put16(std::string& s, uint16_t v) { s.append(reinterpret_cast<const char*>(&v), 2); }
-uint32_t Get32(const std::string& s, size_t at) {
-  uint32_t v;
-  std::memcpy(&v, s.data() + at, 4);
-  return v;
-}
-uint16_t Get16(const std::string& s, size_t at) {
-  uint16_t v;
-  std::memcpy(&v, s.data() + at, 2);
-  return v;
-}
 
 uint8_t Reverse8(uint8_t b) {
   uint8_t r = 0;
@@ -117,64 +103,56 @@ int32_t TRandom::Int(int32_t ARange) {
   return static_cast<int32_t>(value % (range + 1));
 }
 
-void TRandom::CodeState(std::string& Data, TPAction Action) {
-  FProtection->CodeBuffer(Data.data(), static_cast<int32_t>(Data.size()), Action);
-}
-
-std::string TRandom::SealState(std::string Record) {
-  const uint16_t check = static_cast<uint16_t>(~CRC16(0xFFFF, Record.data(), static_cast<int32_t>(Record.size())));
-  Put16(Record, check);
-  uint16_t flags = cStateFlags;
+template <typename TRecord>
+std::string TRandom::SealState(TRecord& Record) {
+  RndXORBuffer(RndTimeSeed(), &Record.Marker, sizeof Record.Marker);
+  Record.Check = static_cast<uint16_t>(~CRC16(0xFFFF, &Record, offsetof(TRecord, Check)));
+  Record.Flags = cStateFlags;
   if (FProtection) {
-    flags |= cStateProtected;
-    CodeState(Record, paEncode);
+    Record.Flags |= cStateProtected;
+    FProtection->CodeBuffer(&Record, offsetof(TRecord, Flags), paEncode);
   }
-  Put16(Record, flags);
-  std::string text = StrToFormat(Record, fmtMIME64);
-  ProtectString(Record);
+  std::string text = StrToFormat(reinterpret_cast<const char*>(&Record), sizeof Record, fmtMIME64);
+  SecureFill(&Record, sizeof Record, 0);
   return text;
 }
 
-std::string TRandom::OpenState(const std::string& Value, size_t RecordSize) {
+template <typename TRecord>
+void TRandom::OpenState(const std::string& Value, TRecord& Record) {
   std::string data;
   try {
     data = FormatToStr(Value, fmtMIME64);
   } catch (const EStringFormat&) {
     InvalidData();
   }
-  if (data.size() != RecordSize) InvalidData();
-  const uint16_t flags = Get16(data, RecordSize - 2);
-  if (flags < 256 || flags > 511) InvalidData();
-  std::string record = data.substr(0, RecordSize - 2);
+  if (data.size() != sizeof Record) InvalidData();
+  std::memcpy(&Record, data.data(), sizeof Record);
   ProtectString(data);
-  if (flags & cStateProtected) {
+  if (Record.Flags < 256 || Record.Flags > 511) InvalidData();
+  if (Record.Flags & cStateProtected) {
     if (!FProtection) throw ERandom("Random Data are protected.");
-    CodeState(record, paDecode);
+    FProtection->CodeBuffer(&Record, offsetof(TRecord, Flags), paDecode);
   }
-  const uint16_t check = Get16(record, RecordSize - 4);
-  if (static_cast<uint16_t>(~CRC16(0xFFFF, record.data(), static_cast<int32_t>(RecordSize - 4))) != check)
-    InvalidData();
-  return record;
+  if (static_cast<uint16_t>(~CRC16(0xFFFF, &Record, offsetof(TRecord, Check))) != Record.Check) InvalidData();
 }
 
 std::string TRandom::GetState() {
-  uint8_t marker[2] = {};
-  RndXORBuffer(RndTimeSeed(), marker, 2);
-  std::string record(reinterpret_cast<const char*>(marker), 2);
-  Put32(record, static_cast<uint32_t>(FSize));
-  Put32(record, FBasicSeed);
-  Put32(record, FCount);
-  Put32(record, FRegister);
-  return SealState(std::move(record));
+  TRandomRecord record{};
+  record.Size = FSize;
+  record.BasicSeed = FBasicSeed;
+  record.Count = FCount;
+  record.Register = FRegister;
+  return SealState(record);
 }
 
 void TRandom::SetState(const std::string& Value) {
-  std::string record = OpenState(Value, cRandomRecord);
-  SetSize(static_cast<int32_t>(Get32(record, 2)));
-  FBasicSeed = Get32(record, 6);
-  FCount = Get32(record, 10);
-  FRegister = Get32(record, 14);
-  ProtectString(record);
+  TRandomRecord record{};
+  OpenState(Value, record);
+  SetSize(record.Size);
+  FBasicSeed = record.BasicSeed;
+  FCount = record.Count;
+  FRegister = record.Register;
+  SecureFill(&record, sizeof record, 0);
 }
 
 void TRandom::SaveToStream(platform::TStream& Stream) {
@@ -346,34 +324,31 @@ void TRandom_LFSR::Buffer(void* ABuffer, int32_t ASize) {
 }
 
 std::string TRandom_LFSR::GetState() {
-  uint8_t marker[2] = {};
-  RndXORBuffer(RndTimeSeed(), marker, 2);
-  std::string record(reinterpret_cast<const char*>(marker), 2);
-  Put32(record, static_cast<uint32_t>(FSize));
-  record.append(reinterpret_cast<const char*>(FRegister.data()), FRegister.size());
-  Put32(record, FBasicSeed);
-  Put32(record, FCount);
-  Put32(record, FPtr);
-  Put32(record, FLast);
-  return SealState(std::move(record));
+  TLFSRRecord record{};
+  record.Size = FSize;
+  std::memcpy(record.Register, FRegister.data(), sizeof record.Register);
+  record.BasicSeed = FBasicSeed;
+  record.Count = FCount;
+  record.Ptr = FPtr;
+  record.Last = FLast;
+  return SealState(record);
 }
 
 void TRandom_LFSR::SetState(const std::string& Value) {
-  std::string record = OpenState(Value, cLFSRRecord);
-  const auto size = static_cast<int32_t>(Get32(record, 2));
-  const uint32_t ptr = Get32(record, 270);
-  const uint32_t last = Get32(record, 274);
+  TLFSRRecord record{};
+  OpenState(Value, record);
   // Only register sizes of the table, with the pointer inside the register, are accepted: the
   // step routine indexes the register with them.
+  const int32_t size = record.Size;
   const bool known = std::any_of(LFSRPeriod.begin(), LFSRPeriod.end(), [&](const auto& p) { return p.Bits == size; });
-  if (!known || last != static_cast<uint32_t>(size / 8 - 1) || ptr > last) InvalidData();
+  if (!known || record.Last != static_cast<uint32_t>(size / 8 - 1) || record.Ptr > record.Last) InvalidData();
   SetSize(size);
-  std::memcpy(FRegister.data(), record.data() + 6, FRegister.size());
-  FBasicSeed = Get32(record, 262);
-  FCount = Get32(record, 266);
-  FPtr = ptr;
-  FLast = last;
-  ProtectString(record);
+  std::memcpy(FRegister.data(), record.Register, FRegister.size());
+  FBasicSeed = record.BasicSeed;
+  FCount = record.Count;
+  FPtr = record.Ptr;
+  FLast = record.Last;
+  SecureFill(&record, sizeof record, 0);
 }
 
 }  // namespace crypto

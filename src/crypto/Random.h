@@ -78,11 +78,12 @@ class TRandom : public TProtection {
   void Setup(int32_t ASize, bool ARandomize);
   // Codes ASize bytes with the chained protection's CodeBuffer(paScramble), when there is one.
   void ScrambleWithProtection(void* ABuffer, int32_t ASize);
-  // Encodes/decodes state bytes with the chained protection (state texts of protected sources).
-  void CodeState(std::string& Data, TPAction Action);
-  // Reads the flags and check of a state record, decoding it when protected; returns the record.
-  std::string OpenState(const std::string& Value, size_t RecordSize);
-  std::string SealState(std::string Record);
+  // State records (RandomState.h): SealState fills marker, check and flags, enciphers a
+  // protected record and returns the text; OpenState converts, checks and deciphers a text.
+  template <typename TRecord>
+  std::string SealState(TRecord& Record);
+  template <typename TRecord>
+  void OpenState(const std::string& Value, TRecord& Record);
 
   uint32_t FRegister = 0;
   std::string FPassword;
