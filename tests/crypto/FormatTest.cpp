@@ -212,6 +212,29 @@ TEST(Protection, CodeStringAndStreamRoundTrip) {
   EXPECT_EQ(c.CodeString(StrToFormat(coded, fmtHEX), paDecode, fmtHEX), plain);
 }
 
+// A failing CodeBuf still ends the coding: CodeDone runs and the progress is reset.
+TEST(Protection, FailureInCodeBufStillRunsCodeDone) {
+  struct TFailing : TProtection {
+    int Dones = 0;
+    void CodeBuf(void*, int32_t, TPAction) override { throw EProtection("coding failed"); }
+    void CodeDone(TPAction) override { ++Dones; }
+  };
+  TFailing failing;
+  char buffer[10] = {};
+  EXPECT_THROW(failing.CodeBuffer(buffer, 10, paEncode), EProtection);
+  EXPECT_EQ(failing.Dones, 1);
+
+  std::vector<std::pair<int64_t, int64_t>> progress;
+  SetProgress([&](TProtection*, int64_t cur, int64_t max) { progress.emplace_back(cur, max); });
+  platform::TMemoryStream s;
+  s.WriteBuffer(buffer, 10);
+  EXPECT_THROW(failing.CodeStream(&s, nullptr, -1, paEncode), EProtection);
+  SetProgress(nullptr);
+  EXPECT_EQ(failing.Dones, 2);
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), std::make_pair(int64_t{0}, int64_t{0}));
+}
+
 TEST(Protection, CodeFileToAnotherFileAndInPlace) {
   const auto dir = std::filesystem::temp_directory_path() / ("bd_crypto_file_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
