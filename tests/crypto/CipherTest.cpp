@@ -138,6 +138,11 @@ TEST_P(CipherTest, ModesFollowTheirDefinitions) {
     const std::string coded = Encoded(*c, plain.substr(0, whole));
     EXPECT_EQ(coded, expected);
     EXPECT_EQ(Decoded(*c, coded), plain.substr(0, whole));
+    // A tail is encrypted at the front of the work block (zero after keying) in both directions.
+    const std::string tail = plain.substr(0, 5);
+    const std::string tailExpected = E(tail + std::string(11, '\0')).substr(0, 5);
+    EXPECT_EQ(Encoded(*Keyed(cmECB), tail), tailExpected);
+    EXPECT_EQ(Decoded(*Keyed(cmECB), tail), tailExpected);
   }
 
   for (const TCipherMode mode : {cmCTSMAC, cmCBCMAC, cmCFBMAC}) {
