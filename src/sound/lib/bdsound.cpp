@@ -8,6 +8,7 @@
 // never reaches its callbacks again. Handles are numbers, so a stale handle is simply unknown.
 
 #include "sound/lib/bdsound.h"
+#include "sound/lib/MixerInternal.h"
 
 #include <SDL.h>
 #include <sndfile.h>
@@ -79,6 +80,7 @@ struct TEvent {
 struct TLibrary {
   std::mutex Lock;
   bool SdlUp = false;
+  bool Ready = false;  // streams may be opened and played
   SDL_AudioDeviceID Device = 0;
   int DeviceRate = 0;
   int MaxChannels = 0;
@@ -255,7 +257,30 @@ void CloseStream(TLibStream& s) {
   lib.Streams.erase(s.Id);
 }
 
+// Caller holds the lock.
+void SetUpMixer(int deviceRate, int maxChannels, size_t bufferFrames) {
+  TLibrary& lib = Lib();
+  lib.Ready = true;
+  lib.DeviceRate = deviceRate;
+  lib.MaxChannels = std::clamp(maxChannels, 1, cMaxChannels);
+  lib.MixBuffer.assign(bufferFrames * cOutChannels, 0.0f);
+  lib.ChannelBuffer.assign(bufferFrames * cOutChannels, 0.0f);
+  lib.Events.reserve(2 * cMaxChannels);
+}
+
 }  // namespace
+
+namespace bdsound_internal {
+
+void OpenWithoutDevice(int deviceRate, int maxChannels) {
+  FSOUND_Close();
+  std::lock_guard guard(Lib().Lock);
+  SetUpMixer(deviceRate, maxChannels, 1024);
+}
+
+void MixCallback(uint8_t* out, int len) { AudioCallback(nullptr, out, len); }
+
+}  // namespace bdsound_internal
 
 extern "C" {
 
@@ -282,12 +307,7 @@ signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int) {
     std::lock_guard guard(lib.Lock);
     lib.SdlUp = true;
     lib.Device = device;
-    lib.DeviceRate = have.freq;
-    lib.MaxChannels = std::clamp(maxsoftwarechannels, 1, cMaxChannels);
-    const auto count = static_cast<size_t>(have.samples) * cOutChannels;
-    lib.MixBuffer.assign(count, 0.0f);
-    lib.ChannelBuffer.assign(count, 0.0f);
-    lib.Events.reserve(2 * cMaxChannels);
+    SetUpMixer(have.freq, maxsoftwarechannels, have.samples);
   }
   SDL_PauseAudioDevice(device, 0);
   return 1;
@@ -303,6 +323,7 @@ void FSOUND_Close(void) {
     sdlUp = lib.SdlUp;
     lib.Device = 0;
     lib.SdlUp = false;
+    lib.Ready = false;
   }
   // Waits for a running audio callback, which needs the lock: so not under it.
   if (device != 0) SDL_CloseAudioDevice(device);
@@ -336,7 +357,7 @@ FSOUND_STREAM* FSOUND_Stream_Open(const char* name_or_data, unsigned int mode, i
 
   TLibrary& lib = Lib();
   std::lock_guard guard(lib.Lock);
-  if (lib.Device == 0) return nullptr;
+  if (!lib.Ready) return nullptr;
   s->Decoder = sf_open_virtual(&gVirtualIo, SFM_READ, &s->Info, s.get());
   if (s->Decoder == nullptr || s->Info.channels <= 0 || s->Info.channels > 8 ||
       s->Info.samplerate <= 0)
@@ -421,7 +442,7 @@ int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream) {
   TLibrary& lib = Lib();
   std::lock_guard guard(lib.Lock);
   const auto s = Find(stream);
-  if (!s || lib.Device == 0) return -1;
+  if (!s || !lib.Ready) return -1;
   if (s->Channel >= 0) return s->Channel;
   if (s->Ended) Rewind(*s, 0);
   int target = -1;
