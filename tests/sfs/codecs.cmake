@@ -20,3 +20,9 @@ if(TARGET sfs)
   target_compile_definitions(codecs_cli_tests PRIVATE BD_SFS_BINARY="$<TARGET_FILE:sfs>")
   add_dependencies(codecs_cli_tests sfs)
 endif()
+
+bd_test(codecs_concurrency_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/codecs_concurrency_test.cpp
+  DEPS bd_sfs_codecs
+  LABELS codecs tsan
+)
