@@ -110,4 +110,9 @@ void FMOD_Unload() {
 
 bool FMOD_Loaded() { return FHandle != nullptr; }
 
+void FMOD_CheckVersion() {
+  platform::BDAssert(FSOUND_GetVersion != nullptr && FSOUND_GetVersion() >= FMOD_VERSION,
+                     cVersionTooOld);
+}
+
 }  // namespace sound

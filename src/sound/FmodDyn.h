@@ -32,6 +32,8 @@ inline constexpr const char* cVersionTooOld =
 bool FMOD_Load(const std::string& LibName = {});
 void FMOD_Unload();
 bool FMOD_Loaded();
+// Asserts (cVersionTooOld) that the bound library's version is at least FMOD_VERSION.
+void FMOD_CheckVersion();
 // dlsym; a missing name is an assertion failure.
 void* GetAddress(void* Handle, const char* Name);
 

@@ -460,7 +460,7 @@ void TGlobalPlayer::InternalInitPlayer(TWorkObject* item) {
   bool failed = true;
   try {
     if (FMOD_Load(FLibName)) {
-      platform::BDAssert(FSOUND_GetVersion() >= FMOD_VERSION, cVersionTooOld);
+      FMOD_CheckVersion();
       failed = FSOUND_Init(cSampleRate, cChannels, 0) == 0;
     }
   } catch (...) {

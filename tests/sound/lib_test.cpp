@@ -65,6 +65,19 @@ TEST(SoundBinding, BindsEveryEntryPointAndLooksBesideTheExecutableFirst) {
   EXPECT_EQ(FSOUND_Stream_Play, nullptr);
 }
 
+TEST(SoundBinding, VersionCheck) {
+  ASSERT_TRUE(FMOD_Load(SoundLibPath()));
+  EXPECT_NO_THROW(FMOD_CheckVersion());
+  ASSERT_TRUE(FMOD_Load(BD_OLD_SOUND_LIB));
+  try {
+    FMOD_CheckVersion();
+    ADD_FAILURE() << "no assertion";
+  } catch (const platform::EAssertionFailed& e) {
+    EXPECT_STREQ(e.what(), "FMOD-Soundkomponente: API Version ist neuer als DLL Version!");
+  }
+  FMOD_Unload();
+}
+
 // The library on the disk driver, a little faster than real time.
 class SoundLibrary : public ::testing::Test {
  protected:

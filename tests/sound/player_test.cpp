@@ -322,6 +322,28 @@ TEST_F(Player, DeactivatedPlayerFinishesEveryRequestAtOnce) {
   EXPECT_EQ(FEvents[1].FileName, "");  // a chain request has no name of its own
 }
 
+TEST_F(Player, LibraryTooOldLeavesThePlayerDeactivated) {
+  Start(-1, BD_OLD_SOUND_LIB);
+  FPlayer->Play(cWav, false, Handler("play"));
+  ASSERT_TRUE(PumpEvents(1));
+  EXPECT_TRUE(FPlayer->Deactivated());
+  EXPECT_EQ(FEvents[0].Position, 0);
+}
+
+TEST_F(Player, EndingThePlayerWhileAnEventWaitsDoesNotHang) {
+  Start(-1, "/nonexistent/folder/libbdsound.so");
+  FPlayer->Play(cMissing, false, Handler("waiting"));
+  // The player thread now waits for this thread to take the event; this thread does not pump.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  FPlayer.reset();
+  // The event ran inside the destructor's wait, or was dropped for the StopAll(false) it
+  // queues: either way at most once, and on this thread.
+  ASSERT_LE(FEvents.size(), 1u);
+  if (!FEvents.empty()) {
+    EXPECT_EQ(FEvents[0].Thread, std::this_thread::get_id());
+  }
+}
+
 TEST_F(Player, WithoutSyncEventsHandlersRunOnThePlayerThread) {
   Start(-1, "/nonexistent/folder/libbdsound.so");
   FPlayer->SetSyncEvents(false);
