@@ -1,5 +1,6 @@
 #include "sfs/FileAccess.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -162,7 +163,9 @@ bool SFSFileExists(const std::string& FilePath) {
     TArchiveLock lock(handle);
     return archive->FileExists(path);
   }
-  return access(FilePath.c_str(), F_OK) == 0;
+  // A folder is not a file: reading it would only fail into the Retry/Cancel question.
+  struct stat info {};
+  return stat(FilePath.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
 bool SFSGetStreamFromFile(platform::TMemoryStream& outStream, const std::string& FilePath) {

@@ -113,6 +113,7 @@ TEST(FacadeLifecycle, RootPathIsTheFolderAboveTheProgramFolder) {
 TEST_F(Facade, EmptyRegistryReadsTheDisk) {
   EXPECT_TRUE(SFSFileExists(FDiskFile));
   EXPECT_FALSE(SFSFileExists(FDiskFile + ".missing"));
+  EXPECT_FALSE(SFSFileExists("/tmp"));  // a folder
   platform::TMemoryStream out;
   out.WriteBuffer("old", 3);
   ASSERT_TRUE(SFSGetStreamFromFile(out, FDiskFile));
