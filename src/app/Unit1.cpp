@@ -176,12 +176,12 @@ void TForm1::BuildControls() {
   Panel4->setGeometry(16, 481, 417, 64);
   Panel4->setFrameStyle(QFrame::Box | QFrame::Sunken);
   Panel4->hide();
-  AufloesungRadioButton = new QRadioButton(Panel4);
+  // The two radio buttons have different parents; their click handlers make them exclusive.
+  AufloesungRadioButton = new controls::TBDRadioButtonCharset(Panel4);
   AufloesungRadioButton->setObjectName("AufloesungRadioButton");
-  AufloesungRadioButton->setGeometry(11, 8, 174, 17);
-  AufloesungRadioButton->setFont(PixelFont("Arial", 12));
+  AufloesungRadioButton->SetBounds(11, 8, 174, 17);
   AufloesungRadioButton->setAutoExclusive(false);
-  connect(AufloesungRadioButton, &QRadioButton::clicked, this, [this] { AufloesungRadioButtonClick(); });
+  AufloesungRadioButton->OnClick = [this](QObject*) { AufloesungRadioButtonClick(); };
   AllProgramsCheckBox = new QCheckBox(Panel4);
   AllProgramsCheckBox->setObjectName("AllProgramsCheckBox");
   AllProgramsCheckBox->setGeometry(12, 35, 401, 25);
@@ -189,13 +189,18 @@ void TForm1::BuildControls() {
   AllProgramsCheckBox->setChecked(true);
   AllProgramsCheckBox->hide();
 
-  VollbildRadioButton = new QRadioButton(this);
+  VollbildRadioButton = new controls::TBDRadioButtonCharset(this);
   VollbildRadioButton->setObjectName("VollbildRadioButton");
-  VollbildRadioButton->setGeometry(252, 491, 117, 17);
-  VollbildRadioButton->setFont(PixelFont("Arial", 12));
+  VollbildRadioButton->SetBounds(252, 491, 117, 17);
   VollbildRadioButton->setAutoExclusive(false);
   VollbildRadioButton->hide();
-  connect(VollbildRadioButton, &QRadioButton::clicked, this, [this] { VollbildRadioButtonClick(); });
+  VollbildRadioButton->OnClick = [this](QObject*) { VollbildRadioButtonClick(); };
+  for (controls::TBDRadioButtonCharset* radio : {AufloesungRadioButton, VollbildRadioButton}) {
+    controls::TFont font;
+    font.Name = "Arial";
+    font.Height = -12;
+    radio->SetFont(font);
+  }
 
   Panel1 = new QFrame(this);
   Panel1->setObjectName("Panel1");
@@ -298,8 +303,13 @@ void TForm1::FormShow() {
     SetText(Video, Text("Video"));
     SetText(ColRes, Text("ColRes"));
     SetText(DirectX, FConfig.settingsIni ? FConfig.settingsIni->ReadString("Options", "DirectXAnzeige", "") : "");
-    AufloesungRadioButton->setText(DecodeText(Text("ActualRes"), Charset));
-    VollbildRadioButton->setText(DecodeText(Text("Fullscreen"), Charset));
+    for (controls::TBDRadioButtonCharset* radio : {AufloesungRadioButton, VollbildRadioButton}) {
+      controls::TFont font = radio->Font();
+      font.Charset = Charset;
+      radio->SetFont(font);
+    }
+    AufloesungRadioButton->SetCaption(Text("ActualRes"));
+    VollbildRadioButton->SetCaption(Text("Fullscreen"));
     // The default is the program's own (code page 1252) text, whatever the language file's set.
     const bool hasAllPrograms = FConfig.captionsIni && FConfig.captionsIni->ValueExists("Texte", "AllPrograms");
     AllProgramsCheckBox->setText(hasAllPrograms ? DecodeText(Text("AllPrograms"), Charset)
@@ -374,12 +384,6 @@ void TForm1::SetSymbol(QLabel* image, const char* file) {
 
 QString TForm1::SymbolOf(const QLabel* image) { return image->property("symbol").toString(); }
 
-// Checking a radio button runs its click handler, as a click would.
-void TForm1::CheckRadio(QRadioButton* button) {
-  button->setChecked(true);
-  if (button == AufloesungRadioButton) AufloesungRadioButtonClick();
-  else VollbildRadioButtonClick();
-}
 
 // ---------------------------------------------------------------- sequence
 
@@ -574,7 +578,7 @@ void TForm1::ContinueTests() {
       }
       if (!RecommendIsRed()) Recommend->hide();
       ColResHelp->hide();
-      CheckRadio(AufloesungRadioButton);
+      AufloesungRadioButton->SetChecked(true);  // runs its click handler
       SetSymbol(ColResImg, cOkSymbol);
       OKButton->setEnabled(true);
       FSequenceDone = true;
@@ -586,7 +590,7 @@ void TForm1::ContinueTests() {
       FSequenceDone = true;
       break;
     case display::VideoModeSupportedButTooHigh: {
-      CheckRadio(VollbildRadioButton);
+      VollbildRadioButton->SetChecked(true);  // runs its click handler
       TextDialog(Para("Change2Full"));
       int32_t switchStatus = 0;
       display::TScreenSwitcherHooks hooks;
@@ -606,7 +610,7 @@ void TForm1::ContinueTests() {
     case display::VideoModeNotSupported:
       if (!RecommendIsRed()) SetRecommendRed(Para("IDK"));
       ColResHelp->hide();
-      AufloesungRadioButton->setChecked(false);
+      AufloesungRadioButton->SetChecked(false);
       AufloesungRadioButton->setEnabled(false);
       VollbildRadioButton->setEnabled(false);
       TextDialog(MinReqFailText(c, FConfig.reqHorzRes, FConfig.reqVertRes, FConfig.reqColorBits));
@@ -617,7 +621,7 @@ void TForm1::ContinueTests() {
     case display::VideoModeSupportedButTooLow:
       SetText(Recommend, Para("RecLess"));
       ColResHelp->show();
-      AufloesungRadioButton->setChecked(false);
+      AufloesungRadioButton->SetChecked(false);
       AufloesungRadioButton->setEnabled(false);
       VollbildRadioButton->setEnabled(false);
       TextDialog(Para("LessColRes"));
@@ -766,9 +770,9 @@ void TForm1::EndTrial() {
   ColResHelp->show();
   CurrentIndex = -1;
   RadioButtonSet = true;
-  CheckRadio(AufloesungRadioButton);
+  AufloesungRadioButton->SetChecked(true);  // runs its click handler
   AufloesungRadioButton->setEnabled(false);
-  VollbildRadioButton->setChecked(false);
+  VollbildRadioButton->SetChecked(false);
   VollbildRadioButton->setEnabled(false);
   NoneBefruchtungsTimer->start();
   SetSymbol(ColResImg, cFailSymbol);
@@ -777,11 +781,11 @@ void TForm1::EndTrial() {
   FSequenceDone = true;
 }
 
-void TForm1::AufloesungRadioButtonClick() { VollbildRadioButton->setChecked(false); }
+void TForm1::AufloesungRadioButtonClick() { VollbildRadioButton->SetChecked(false); }
 
 void TForm1::VollbildRadioButtonClick() {
-  if (RadioButtonSet) VollbildRadioButton->setChecked(false);
-  else AufloesungRadioButton->setChecked(false);
+  if (RadioButtonSet) VollbildRadioButton->SetChecked(false);
+  else AufloesungRadioButton->SetChecked(false);
 }
 
 void TForm1::NoneBefruchtungsTimerTimer() {

@@ -12,7 +12,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QWidget>
 
 #include <cstdint>
@@ -24,6 +23,7 @@
 #include "app/PostedTimer.h"
 #include "app/SoundOutput.h"
 #include "app/uGlobal.h"
+#include "controls/BDRadioButtonCharset.h"
 #include "display/ScreenSwitcher.h"
 
 class QProgressBar;
@@ -90,9 +90,9 @@ class TForm1 : public QWidget {
   QLabel* ColResImg;
   QPushButton* OKButton;
   QFrame* Panel4;
-  QRadioButton* AufloesungRadioButton;
+  controls::TBDRadioButtonCharset* AufloesungRadioButton;
   QCheckBox* AllProgramsCheckBox;
-  QRadioButton* VollbildRadioButton;
+  controls::TBDRadioButtonCharset* VollbildRadioButton;
   QFrame* Panel1;
   TVideoPanel* Panel2;
   QFrame* Panel3;
@@ -180,7 +180,6 @@ class TForm1 : public QWidget {
   void SetSymbol(QLabel* image, const char* file);
   void SetText(QLabel* label, const std::string& bytes);
   void SetRecommendRed(const std::string& bytes);
-  void CheckRadio(QRadioButton* button);
   void EndTrial();
   bool Setting(const char* key, bool defaultValue) const;
   std::string Text(const char* key) const;

@@ -197,8 +197,18 @@ class TWindowRun {
       return;
     }
     if (form->SequenceDone() && form->OKButton->isEnabled() && !okClicked) {
+      if (beforeOk && !beforeOkDone) {
+        // Runs from the event loop, not from this timer, so that dialogs it opens get answered.
+        if (!beforeOkQueued) {
+          beforeOkQueued = true;
+          QMetaObject::invokeMethod(form.get(), [this] {
+            beforeOk(*this);
+            beforeOkDone = true;
+          }, Qt::QueuedConnection);
+        }
+        return;
+      }
       okClicked = true;
-      if (beforeOk) beforeOk(*this);
       form->OKButton->click();
     }
   }
@@ -241,6 +251,8 @@ class TWindowRun {
   int trials = 0;
   bool questionSeen = false;
   bool okClicked = false;
+  bool beforeOkQueued = false;
+  bool beforeOkDone = false;
   bool opened = false;
 };
 
