@@ -391,6 +391,22 @@ TEST_F(Player, PlayIfFreeIsDroppedWhileSomethingPlays) {
   EXPECT_NEAR(FEvents[1].Position, 500, 10);
 }
 
+TEST_F(Player, RequestsWaitForAFreeChannel) {
+  StartActive();
+  for (int i = 0; i < cChannels; ++i) FPlayer->Play(cOgg, true);
+  FPlayer->Play(cWav, false, Handler("single"));
+  FPlayer->PlayConnected({cMp3}, false, Handler("chain"));  // its piece cannot start either
+  PumpFor(300);
+  EXPECT_EQ(EventCount(), 0u);
+  FPlayer->Stop(cOgg, false, 2);
+  ASSERT_TRUE(PumpEvents(2));
+  EXPECT_EQ(FEvents[0].Tag, "single");
+  EXPECT_NEAR(FEvents[0].Position, 500, 10);
+  EXPECT_EQ(FEvents[1].Tag, "chain");
+  EXPECT_NEAR(FEvents[1].Position, 540, 30);
+  FPlayer->StopAll(false);
+}
+
 TEST_F(Player, PlayWaitReturnsWhenTheSoundHasEnded) {
   StartActive();
   FPlayer->SetPlayWait(true);
