@@ -190,27 +190,31 @@ void TGlobalPlayer::Execute() {
       if (type == wtPlaying || type == wtPlayingConnected || type == wtPlayingFromTo) continue;
       // Nothing a handler throws may end the thread; the handlers take out what they cannot run.
       try {
-      switch (type) {
-        case wtPlay: InternalPlay(item); break;
-        case wtPlayConnected: InternalPlayConnected(item); break;
-        case wtConnectFurther: InternalConnectFurther(item); break;
-        case wtPlayFromTo: InternalPlayFromTo(item); break;
-        case wtEndFromTo: InternalEndFromTo(item); break;
-        case wtStopAndFreeIt: InternalStop(item, false); break;
-        case wtStopAndFreeAll: InternalStop(item, true); break;
-        case wtInitPlayer: InternalInitPlayer(item); break;
-        case wtDeInitPlayer: InternalDeInitPlayer(item); break;
-        default:
-          // Never queued: take it out rather than stall the queue on it.
-          RemoveAndFree(item);
-          platform::BDAssert(false, "WorkType nicht unterstützt!");
-      }
+        Dispatch(item);
       } catch (...) {
       }
       break;
     }
     if (FTerminated) break;
     ExecHandle->WaitFor(cWakeUpMs);
+  }
+}
+
+void TGlobalPlayer::Dispatch(TWorkObject* item) {
+  switch (item->WorkType) {
+    case wtPlay: InternalPlay(item); break;
+    case wtPlayConnected: InternalPlayConnected(item); break;
+    case wtConnectFurther: InternalConnectFurther(item); break;
+    case wtPlayFromTo: InternalPlayFromTo(item); break;
+    case wtEndFromTo: InternalEndFromTo(item); break;
+    case wtStopAndFreeIt: InternalStop(item, false); break;
+    case wtStopAndFreeAll: InternalStop(item, true); break;
+    case wtInitPlayer: InternalInitPlayer(item); break;
+    case wtDeInitPlayer: InternalDeInitPlayer(item); break;
+    default:
+      // Never queued: take it out rather than stall the queue on it.
+      RemoveAndFree(item);
+      platform::BDAssert(false, "WorkType nicht unterstützt!");
   }
 }
 
@@ -349,8 +353,8 @@ void TGlobalPlayer::InternalConnectFurther(TWorkObject* item) {
 }
 
 void TGlobalPlayer::InternalPlayFromTo(TWorkObject* item) {
-  bool dropped = Dropped(item);
-  if (!dropped) {
+  // Each attempt reopens the file; one that cannot be read or decoded drops the request.
+  if (!Dropped(item)) {
     if (OpenFromFile(item, false)) {
       FSOUND_Stream_SetTime(item->Stream, item->startp);
       const auto offset = static_cast<unsigned int>(
@@ -365,7 +369,6 @@ void TGlobalPlayer::InternalPlayFromTo(TWorkObject* item) {
         ExecHandle->Release();  // next attempt reopens the file
       return;
     }
-    dropped = true;
   }
   item->WorkType = wtPlaying;
   QueueStopFor(item->ID);

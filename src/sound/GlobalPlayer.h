@@ -97,6 +97,7 @@ class TGlobalPlayer {
   virtual void InternalDeInitPlayer(TWorkObject* item);
 
  private:
+  void Dispatch(TWorkObject* item);
   void Queue(std::unique_ptr<TWorkObject> item, bool wait);
   void QueueStopFor(int32_t ID, TPlayingFinishedEvent onPlayFin = {});
   void DoPlayingFinished(int32_t GlobalEndPos, const std::string& WavFileName,
