@@ -59,6 +59,8 @@ bool SFSInternalCompressBuffer(const void* inBuf, int32_t inSize, TSFSBuffer& ou
 // Unpacks inSize bytes at inBuf. outSize carries the expected unpacked size in and the produced
 // size out; no more than the expected size is ever produced (more is treated as corrupt data).
 // False for an expected size < 1, an ordinal above 9, or truncated, corrupt or hostile input.
+// The output buffer is allocated at the expected size first, so callers bound that size (by the
+// level's block size) before they pass it on from stored data.
 bool SFSInternalDecompressBuffer(const void* inBuf, int32_t inSize, TSFSBuffer& outBuf, int32_t& outSize,
                                  TSFSCompressionLevel compressionLevel);
 
