@@ -42,7 +42,7 @@ echo "run-demo: installation staged in $stage"
 
 if [ -n "${DISPLAY:-}" ] && [ "$check" = 0 ]; then
   echo "run-demo: starting $stage/bin/config on $DISPLAY"
-  "$stage/bin/config" "$@" || true
+  "$stage/bin/config" || true
   echo "run-demo: results are in ${XDG_CONFIG_HOME:-$HOME/.config}/Brindel/registry.reg"
   exit 0
 fi

@@ -594,7 +594,10 @@ void TForm1::ContinueTests() {
       TextDialog(Para("Change2Full"));
       int32_t switchStatus = 0;
       display::TScreenSwitcherHooks hooks;
-      hooks.ShowMessage = [](const std::string& text) { Dialogs().ShowPlainMessage(DecodeText(text, 1)); };
+      // A text of the language file: decoded in its character set, shown in the plain box.
+      hooks.ShowMessage = [this](const std::string& text) {
+        Dialogs().ShowPlainMessage(DecodeText(text, Charset));
+      };
       hooks.SetScreenCursor = [](int32_t cursor) {
         if (cursor == display::crHourGlass) QApplication::setOverrideCursor(Qt::WaitCursor);
         else QApplication::restoreOverrideCursor();
@@ -703,7 +706,7 @@ void TForm1::AudioHelpClick() { TextDialog(Para("AudioHelp")); }
 void TForm1::VideoHelpClick() { TextDialog(Para("VideoHelp")); }
 
 void TForm1::DirectXHelpClick() {
-  Dialogs().ShowPlainMessage(DecodeText(Text("DirectXHelp1") + CR + Text("DirectXHelp2"), 1));
+  Dialogs().ShowPlainMessage(DecodeText(Text("DirectXHelp1") + CR + Text("DirectXHelp2"), Charset));
 }
 
 void TForm1::ColResHelpClick() {

@@ -198,6 +198,16 @@ TEST_F(TrialTest, YesAtTheEndOfTheCountdownDoesNotConfirm) {
   ExpectScreenBack();
 }
 
+TEST_F(TrialTest, CandidateTheDriverRejectsGetsNoQuestion) {
+  run.driver->RejectChange(2);
+  run.trialAnswer = [](int) { return app::mrYes; };
+  ASSERT_TRUE(run.Run());
+  EXPECT_EQ(run.trials, 1);
+  EXPECT_EQ(run.questionTexts.at(0), "800 x 600         2 / 2\nQuestion2");
+  EXPECT_EQ(Target(), 1);
+  ExpectScreenBack();
+}
+
 TEST_F(TrialTest, QuestionDialogIsCentredOnTheSwitchedScreenAndEnterAnswersNo) {
   run.trialAnswer = [this](int) {
     EXPECT_EQ(run.question->pos(), QPoint((800 - 384) / 2, (600 - 92) / 2));
