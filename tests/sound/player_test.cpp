@@ -161,9 +161,11 @@ TEST_F(Player, ConnectedChainPlaysItsPiecesBackToBack) {
   ASSERT_EQ(FEvents.size(), 1u);
   EXPECT_EQ(FEvents[0].FileName, cMp3);
   EXPECT_NEAR(FEvents[0].Position, 540, 30);
-  const auto spans = Spans(left, 60);  // pieces follow within 60 ms
+  // Pieces follow within a few device buffers (each 23 ms), however busy the machine.
+  const auto spans = Spans(left, 100);
   ASSERT_EQ(spans.size(), 1u);
-  EXPECT_NEAR(spans[0].Ms(), 1500, 120);
+  EXPECT_GT(spans[0].Ms(), 1480);
+  EXPECT_LT(spans[0].Ms(), 1750);
   EXPECT_NEAR(ToneAt(left, 250), 440, 5);
   EXPECT_NEAR(ToneAt(left, 780), 660, 7);
   EXPECT_NEAR(ToneAt(left, 1310), 880, 9);
@@ -178,7 +180,7 @@ TEST_F(Player, LoopingChainWrapsToItsFirstPiece) {
   const auto left = Finish();
   // Every piece of a looping chain hands over to the next: none reports an end.
   EXPECT_EQ(FEvents.size(), 0u);
-  const auto spans = Spans(left, 60);
+  const auto spans = Spans(left, 80);
   ASSERT_EQ(spans.size(), 1u);
   EXPECT_GT(spans[0].Ms(), 1900);
   EXPECT_NEAR(ToneAt(left, 250), 440, 5);
@@ -194,11 +196,11 @@ TEST_F(Player, SegmentStopsAtItsEndPoint) {
   const auto left = Finish();
   ASSERT_EQ(FEvents.size(), 1u);
   EXPECT_GE(FEvents[0].Position, 590);
-  EXPECT_LT(FEvents[0].Position, 700);
+  EXPECT_LT(FEvents[0].Position, 750);
   const auto spans = Spans(left);
   ASSERT_EQ(spans.size(), 1u);
   EXPECT_GT(spans[0].Ms(), 290);
-  EXPECT_LT(spans[0].Ms(), 400);  // the end point plus the player's reaction
+  EXPECT_LT(spans[0].Ms(), 450);  // the end point plus the player's reaction
   EXPECT_NEAR(SpanFrequency(left, spans[0], 10, 280), 880, 9);
 }
 
