@@ -6,7 +6,8 @@
  *
  * Threads: every function may be called from any thread. Callbacks run on the library's audio
  * thread with the user value given when they were set; a callback may call any function of the
- * library, including stopping or closing its own stream. The callback's buffer and length are the
+ * library but FSOUND_Init and FSOUND_Close (which wait for the audio thread), including stopping
+ * or closing its own stream. The callback's buffer and length are the
  * sync point's name and sample offset (sync callbacks) or null and 0 (end callbacks).
  *
  * Export names are the plain C names below. The table of names a caller binds (decorated name of
