@@ -108,6 +108,19 @@ TEST(StreamsFile, OpeningFailuresRaiseTheirMessagesAndLeaveNoHandle) {
   EXPECT_TRUE(sfs->DeleteFile("bad.bin"));  // not held open
 }
 
+TEST(StreamsFile, AWrongPasswordNobodyCorrectsFailsToOpen) {
+  auto sfs = NewContainer();
+  {
+    TSFSFileStream withPassword(sfs.get(), "own.bin", fmCreate, "secret", "", "", zlibFastest);
+    withPassword.Write("x", 1);
+  }
+  EXPECT_EQ(MessageOf([&] { TSFSFileStream(sfs.get(), "own.bin", fmOpenRead, "wrong", "", "", sfsNone); }),
+            "TSFSUserFileStream.Create - unable to open file \"own.bin\"");
+  EXPECT_EQ(sfs->OpenHandleCount(), 0);
+  TSFSFileStream right(sfs.get(), "own.bin", fmOpenRead, "secret", "", "", sfsNone);
+  EXPECT_EQ(ReadAll(right), (TBytes{'x'}));
+}
+
 TEST(StreamsFile, TheStreamClosesItsHandle) {
   auto sfs = NewContainer();
   {
@@ -172,6 +185,27 @@ TEST(StreamsFile, EditsThroughTheContainerMatchAModel) {
     }
     EXPECT_EQ(Get(*sfs, "m.bin"), model);
   }
+}
+
+TEST(StreamsFile, TheProgressEventIsHandedOnBeforeEveryReadAndWrite) {
+  auto sfs = NewContainer();
+  TSFSFileStream s(sfs.get(), "p.bin", fmCreate, "", "", "", zlibFastest);
+  std::vector<double> seen;
+  void* sender = nullptr;
+  s.OnProgress = [&](void* from, double percent) {
+    sender = from;
+    seen.push_back(percent);
+  };
+  WriteAt(s, 0, TextBytes(600 * 1024, 8));
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(sender, &s.Inner());
+  EXPECT_EQ(seen.back(), 100);
+  seen.clear();
+  s.OnProgress = nullptr;
+  s.Seek(0, platform::soBeginning);
+  uint8_t b[10];
+  s.Read(b, 10);
+  EXPECT_TRUE(seen.empty());
 }
 
 TEST(StreamsFile, PositionsBeforeTheStartAreRefusedByTheUserStream) {
