@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <climits>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,56 @@ int64_t TSFSAbstractFile::GetSize() {
   Seek(pos, 0);
   return size;
 }
+
+int32_t TSFSAbstractFile::ReadV(const iovec* Pieces, int32_t Count) {
+  int32_t done = 0;
+  for (int32_t i = 0; i < Count; ++i) {
+    const int32_t want = static_cast<int32_t>(Pieces[i].iov_len);
+    const int32_t got = Read(Pieces[i].iov_base, want);
+    done += std::max(got, 0);
+    if (got != want) break;
+  }
+  return done;
+}
+
+int32_t TSFSAbstractFile::WriteV(const iovec* Pieces, int32_t Count) {
+  int32_t done = 0;
+  for (int32_t i = 0; i < Count; ++i) {
+    const int32_t want = static_cast<int32_t>(Pieces[i].iov_len);
+    if (want == 0) continue;
+    const int32_t put = Write(Pieces[i].iov_base, want);
+    done += std::max(put, 0);
+    if (put != want) break;
+  }
+  return done;
+}
+
+namespace {
+
+// Moves through a vector of pieces with positional calls until all is done or one fails.
+template <typename Call>
+int32_t PositionalV(const iovec* Pieces, int32_t Count, int64_t& Pos, Call call) {
+  std::vector<iovec> rest(Pieces, Pieces + Count);
+  size_t first = 0;
+  int64_t done = 0;
+  while (first < rest.size()) {
+    const int n = static_cast<int>(std::min<size_t>(rest.size() - first, IOV_MAX));
+    const ssize_t got = call(rest.data() + first, n, Pos);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += got;
+    Pos += got;
+    size_t left = static_cast<size_t>(got);
+    while (first < rest.size() && left >= rest[first].iov_len) left -= rest[first++].iov_len;
+    if (left > 0) {
+      rest[first].iov_base = static_cast<char*>(rest[first].iov_base) + left;
+      rest[first].iov_len -= left;
+    }
+  }
+  return static_cast<int32_t>(done);
+}
+
+}  // namespace
 
 // ---- TSFSDiskFile ---------------------------------------------------------------------------
 
@@ -130,6 +181,18 @@ int32_t TSFSDiskFile::Write(const void* Buffer, int32_t Count) {
   return done;
 }
 
+int32_t TSFSDiskFile::ReadV(const iovec* Pieces, int32_t Count) {
+  if (FHandle < 0) return 0;
+  return PositionalV(Pieces, Count, FPos,
+                     [this](const iovec* v, int n, int64_t pos) { return ::preadv(FHandle, v, n, pos); });
+}
+
+int32_t TSFSDiskFile::WriteV(const iovec* Pieces, int32_t Count) {
+  if (FHandle < 0) return 0;
+  return PositionalV(Pieces, Count, FPos,
+                     [this](const iovec* v, int n, int64_t pos) { return ::pwritev(FHandle, v, n, pos); });
+}
+
 int64_t TSFSDiskFile::Seek(int64_t Offset, uint16_t Origin) {
   switch (Origin) {
     case 0: FPos = Offset; break;
@@ -217,6 +280,16 @@ bool TSFSFaultFile::Open(bool bCreate) {
 int32_t TSFSFaultFile::Read(void* Buffer, int32_t Count) {
   if (Count > 0 && FPlan->Hit(TSFSFaultPlan::fkRead)) return 0;
   return FInner->Read(Buffer, Count);
+}
+
+int32_t TSFSFaultFile::ReadV(const iovec* Pieces, int32_t Count) {
+  if (Count > 0 && FPlan->Hit(TSFSFaultPlan::fkRead)) return 0;
+  return FInner->ReadV(Pieces, Count);
+}
+
+int32_t TSFSFaultFile::WriteV(const iovec* Pieces, int32_t Count) {
+  if (Count > 0 && FPlan->Hit(TSFSFaultPlan::fkWrite)) return 0;
+  return FInner->WriteV(Pieces, Count);
 }
 
 int32_t TSFSFaultFile::Write(const void* Buffer, int32_t Count) {

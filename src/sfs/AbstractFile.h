@@ -6,6 +6,8 @@
 // used by one thread at a time.
 #pragma once
 
+#include <sys/uio.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,6 +35,10 @@ class TSFSAbstractFile {
   // Origin 0 = from the beginning, 1 = from the current position, 2 = from the end.
   virtual int64_t Seek(int64_t Offset, uint16_t Origin) = 0;
   virtual int32_t Write(const void* Buffer, int32_t Count) = 0;
+  // Scattered transfers at the current position: the pieces in order, as one Read / Write of
+  // their total length (at most 2 GiB) would. The base loops over Read / Write.
+  virtual int32_t ReadV(const iovec* Pieces, int32_t Count);
+  virtual int32_t WriteV(const iovec* Pieces, int32_t Count);
 
   bool Exclusive() const { return FExclusive; }
   bool ReadOnly() const { return FReadOnly; }
@@ -63,6 +69,8 @@ class TSFSDiskFile : public TSFSAbstractFile {
   int64_t Seek(int64_t Offset, uint16_t Origin) override;
   // Count 0 truncates the file at the current position.
   int32_t Write(const void* Buffer, int32_t Count) override;
+  int32_t ReadV(const iovec* Pieces, int32_t Count) override;
+  int32_t WriteV(const iovec* Pieces, int32_t Count) override;
 
   bool InternalOpen(const std::string& FileName, bool bCreate);
   void Reopen();
@@ -125,6 +133,8 @@ class TSFSFaultFile : public TSFSAbstractFile {
   int32_t Read(void* Buffer, int32_t Count) override;
   int64_t Seek(int64_t Offset, uint16_t Origin) override { return FInner->Seek(Offset, Origin); }
   int32_t Write(const void* Buffer, int32_t Count) override;
+  int32_t ReadV(const iovec* Pieces, int32_t Count) override;
+  int32_t WriteV(const iovec* Pieces, int32_t Count) override;
   TSFSAbstractFile& Inner() { return *FInner; }
 
  private:

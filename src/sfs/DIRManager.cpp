@@ -253,7 +253,6 @@ TDIRManager::TDIRManager(TPageFileManager& PFM, TFreeSpaceManager& FSM) : FSMHan
   TPageBuffer page(PFM.GetPageDataSize());
   std::set<int32_t> seen;
   int32_t no = h.DIRFirstPageNo;
-  FDIR.Items.reserve(static_cast<size_t>(h.DIRElementsCount));
   for (int32_t i = 0; i < h.DIRPageCount; ++i) {
     if (!seen.insert(no).second) fail("the directory chain runs in a circle at page " + std::to_string(no) + ".");
     if (!PFM.ReadPage(page, no, false, {}, FDIRPageSize) || page.PageHeader.PageType != DIRPage)

@@ -328,6 +328,61 @@ int32_t TSFSHugeFile::Write(const void* Buffer, int32_t Count) {
   return done;
 }
 
+namespace {
+int64_t TotalLength(const iovec* Pieces, int32_t Count) {
+  int64_t n = 0;
+  for (int32_t i = 0; i < Count; ++i) n += static_cast<int64_t>(Pieces[i].iov_len);
+  return n;
+}
+}  // namespace
+
+int32_t TSFSHugeFile::ReadV(const iovec* Pieces, int32_t Count) {
+  const int64_t len = TotalLength(Pieces, Count);
+  if (FPosition > FSize) throw platform::Exception("TSFSHugeFile.Read - Stream read error.");
+  int32_t f0 = 0, f1 = 0;
+  int64_t o0 = 0, o1 = 0;
+  GetFileNoAndOffset(FPosition, f0, o0);
+  GetFileNoAndOffset(FPosition + len - 1, f1, o1);
+  if (len <= 0 || f0 != f1 || f0 >= PartCount() || FPosition < 0) {
+    int32_t done = 0;
+    for (int32_t i = 0; i < Count; ++i) {
+      const int32_t got = Read(Pieces[i].iov_base, static_cast<int32_t>(Pieces[i].iov_len));
+      done += got;
+      if (got != static_cast<int32_t>(Pieces[i].iov_len)) break;
+    }
+    return done;
+  }
+  TSFSAbstractFile& part = *PartFiles[static_cast<size_t>(f0)];
+  part.SetPosition(PhysicalPos(f0, o0));
+  const int32_t got = std::max(0, part.ReadV(Pieces, Count));
+  FPosition += got;
+  return got;
+}
+
+int32_t TSFSHugeFile::WriteV(const iovec* Pieces, int32_t Count) {
+  const int64_t len = TotalLength(Pieces, Count);
+  int32_t f0 = 0, f1 = 0;
+  int64_t o0 = 0, o1 = 0;
+  GetFileNoAndOffset(FPosition, f0, o0);
+  GetFileNoAndOffset(FPosition + len - 1, f1, o1);
+  if (len <= 0 || f0 != f1 || f0 >= PartCount() || FPosition < 0 || FPosition > FSize) {
+    int32_t done = 0;
+    for (int32_t i = 0; i < Count; ++i) {
+      if (Pieces[i].iov_len == 0) continue;
+      const int32_t put = Write(Pieces[i].iov_base, static_cast<int32_t>(Pieces[i].iov_len));
+      done += put;
+      if (put != static_cast<int32_t>(Pieces[i].iov_len)) break;
+    }
+    return done;
+  }
+  TSFSAbstractFile& part = *PartFiles[static_cast<size_t>(f0)];
+  part.SetPosition(PhysicalPos(f0, o0));
+  const int32_t put = std::max(0, part.WriteV(Pieces, Count));
+  FPosition += put;
+  if (FPosition > FSize) FSize = FPosition;
+  return put;
+}
+
 void TSFSHugeFile::WriteBuffer(const void* Buffer, int32_t Count) {
   if (Count != 0 && Write(Buffer, Count) < Count)
     throw platform::Exception("TSFSHugeFile.WriteBuffer - Stream write error");

@@ -49,6 +49,10 @@ class TSFSHugeFile {
   int64_t Seek(int64_t Offset, uint16_t Origin);
   int32_t Write(const void* Buffer, int32_t Count);
   void WriteBuffer(const void* Buffer, int32_t Count);
+  // Scattered transfers at the current position, in one call to the part file when the range
+  // lies in one part; otherwise piece by piece through Read / Write.
+  int32_t ReadV(const iovec* Pieces, int32_t Count);
+  int32_t WriteV(const iovec* Pieces, int32_t Count);
   void FlushBuffers();
 
   // Every part file created or opened from now on goes through Plan (tests).

@@ -8,6 +8,54 @@
 
 namespace sfs {
 
+uint32_t PageCRC(const void* Data, int32_t Size, uint8_t CrcType) {
+  if (CrcType != crcFast || Size <= 0) return CountCRC(Data, Size, static_cast<TCRCMode>(CrcType));
+  const auto* p = static_cast<const uint8_t*>(Data);
+  uint64_t a = 0, b = 0, c = 0, d = 0;
+  int32_t i = 0;
+  for (; i + 32 <= Size; i += 32) {
+    uint64_t w[4];
+    std::memcpy(w, p + i, 32);
+    a ^= w[0];
+    b ^= w[1];
+    c ^= w[2];
+    d ^= w[3];
+  }
+  for (; i + 8 <= Size; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    a ^= w;
+  }
+  uint64_t x = a ^ b ^ c ^ d;
+  uint32_t r = static_cast<uint32_t>(x) ^ static_cast<uint32_t>(x >> 32);
+  if (i + 4 <= Size) {
+    uint32_t w;
+    std::memcpy(&w, p + i, 4);
+    r ^= w;
+  }
+  return r;
+}
+
+class TPageFileManager::TCipherCache {
+ public:
+  ~TCipherCache() {
+    for (auto& e : FEntries) e.second->Protect();
+  }
+  crypto::TCipher_Rijndael& Get(const std::string& Key) {
+    for (auto& e : FEntries)
+      if (e.first == Key) return *e.second;
+    if (FEntries.size() >= 4) {
+      FEntries.front().second->Protect();
+      FEntries.erase(FEntries.begin());
+    }
+    FEntries.emplace_back(Key, std::make_unique<crypto::TCipher_Rijndael>(Key));
+    return *FEntries.back().second;
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::unique_ptr<crypto::TCipher_Rijndael>>> FEntries;
+};
+
 namespace {
 
 uint32_t HeaderCRC(const TSingleFileHeader& h) {
@@ -23,9 +71,25 @@ TPageFileManager::TPageFileManager(std::unique_ptr<TSFSHugeFile> File, const std
       FFileName(FileName),
       FInMemory(FSFSFile->InMemory()),
       FReadOnly(ReadOnly),
-      FExclusive(Exclusive) {}
+      FExclusive(Exclusive),
+      FCiphers(std::make_unique<TCipherCache>()) {}
 
 TPageFileManager::~TPageFileManager() = default;
+
+bool TPageFileManager::Code(void* Buffer, int32_t Size, const std::string& Key, bool Encode) {
+  try {
+    if (Key.empty()) return false;
+    crypto::TCipher_Rijndael& cipher = FCiphers->Get(Key);
+    cipher.Done();
+    if (Encode)
+      cipher.EncodeBuffer(Buffer, Buffer, Size);
+    else
+      cipher.DecodeBuffer(Buffer, Buffer, Size);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
 
 void TPageFileManager::InitNewHeader(int32_t PageSize, int32_t ExtentPageCount, uint8_t CompressionLevel) {
   std::memset(&FHeader, 0, sizeof(FHeader));
@@ -57,6 +121,10 @@ void TPageFileManager::LoadSFHeader() {
       h.DIRElementsCount < 0 || h.TOTALPageCount < 1 || h.EncMethod > encRijndael)
     fail("invalid page counts.");
   if (h.DIRPageCount > h.TOTALPageCount || h.PFSPageCount > h.TOTALPageCount || h.GAMPageCount > h.PFSPageCount)
+    fail("invalid page counts.");
+  // Map and directory pages hold bytes: there cannot be more of them than the file has pages.
+  const int64_t physicalPages = FSFSFile->GetSize() / h.PageSize + 1;
+  if (h.DIRPageCount > physicalPages || int64_t{h.PFSPageCount} + 2 * int64_t{h.GAMPageCount} > physicalPages)
     fail("invalid page counts.");
   const TMapGeometry g = ComputeGeometry(h.PageSize, h.ExtentPageCount);
   if (int64_t{h.DIRElementsCount} > int64_t{h.DIRPageCount} * g.DIRElementsPerPage ||
@@ -103,7 +171,7 @@ bool TPageFileManager::ReadPage(TFFPage& Page, int32_t PageNo, bool bIgnoreEncry
     return false;
   }
   std::memcpy(Page.pData, FScratch.data() + PageHeaderSize, static_cast<size_t>(DataSize));
-  if (!CheckCRC(Page.pData, DataSize, static_cast<TCRCMode>(Page.PageHeader.CrcType), Page.PageHeader.CRC)) {
+  if (Page.PageHeader.CrcType <= crcFull && PageCRC(Page.pData, DataSize, Page.PageHeader.CrcType) != Page.PageHeader.CRC) {
     FLastError = erCRCError;
     return false;
   }
@@ -132,7 +200,7 @@ bool TPageFileManager::WritePage(TFFPage& Page, int32_t PageNo, const std::strin
       FLastError = erEncodeError;
       return false;
     }
-    Page.PageHeader.CRC = CountCRC(Page.pData, DataSize, static_cast<TCRCMode>(Page.PageHeader.CrcType));
+    Page.PageHeader.CRC = PageCRC(Page.pData, DataSize, Page.PageHeader.CrcType);
   }
   // A page written with less data than it holds gets a zero tail, so no stale bytes of an
   // earlier use of the page remain where no checksum covers them.
@@ -185,25 +253,91 @@ bool TPageFileManager::EnsurePhysicalPages(int32_t LastPageNo) {
 bool TPageFileManager::EncodeBuffer(void* Buffer, int32_t Size, const std::string& Key, uint8_t EncType) {
   if (EncType == encNone) return true;
   if (EncType != encRijndael) throw platform::Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
-  try {
-    crypto::TCipher_Rijndael cipher(Key);
-    cipher.EncodeBuffer(Buffer, Buffer, Size);
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+  return Code(Buffer, Size, Key, true);
 }
 
 bool TPageFileManager::DecodeBuffer(void* Buffer, int32_t Size, const std::string& Key, uint8_t EncType) {
   if (EncType == encNone) return true;
   if (EncType != encRijndael) return false;
-  try {
-    crypto::TCipher_Rijndael cipher(Key);
-    cipher.DecodeBuffer(Buffer, Buffer, Size);
-    return true;
-  } catch (const std::exception&) {
-    return false;
+  return Code(Buffer, Size, Key, false);
+}
+
+int32_t TPageFileManager::ReadPages(int32_t FirstPageNo, int32_t Count, uint8_t* Dest, TPageHeader* Headers,
+                                    const std::string& Key) {
+  FLastError = erOk;
+  const std::string& key = Key.empty() ? FKey : Key;
+  const int32_t d = GetPageDataSize();
+  if (Count <= 0) return 0;
+  if (FirstPageNo < FHeader.HDRPageCount || int64_t{FirstPageNo} + Count > FHeader.TOTALPageCount) {
+    FLastError = erReadPageHeaderError;
+    return 0;
   }
+  FPieces.resize(static_cast<size_t>(2 * Count));
+  for (int32_t i = 0; i < Count; ++i) {
+    FPieces[static_cast<size_t>(2 * i)] = {&Headers[i], PageHeaderSize};
+    FPieces[static_cast<size_t>(2 * i + 1)] = {Dest + int64_t{i} * d, static_cast<size_t>(d)};
+  }
+  FSFSFile->SetPosition(PageNoToOffset(FirstPageNo));
+  const int32_t got = FSFSFile->ReadV(FPieces.data(), 2 * Count);
+  const int32_t whole = got / FHeader.PageSize;
+  for (int32_t i = 0; i < Count; ++i) {
+    if (i >= whole) {
+      FLastError = got - int64_t{i} * FHeader.PageSize < PageHeaderSize ? erReadPageHeaderError : erReadPageError;
+      return i;
+    }
+    uint8_t* data = Dest + int64_t{i} * d;
+    if (Headers[i].CrcType <= crcFull && PageCRC(data, d, Headers[i].CrcType) != Headers[i].CRC) {
+      FLastError = erCRCError;
+      return i;
+    }
+    if (!DecodeBuffer(data, d, key, Headers[i].EncType)) {
+      FLastError = erDecodeError;
+      return i;
+    }
+  }
+  return Count;
+}
+
+int32_t TPageFileManager::WritePages(int32_t FirstPageNo, int32_t Count, const uint8_t* Src,
+                                     const TPageHeader& Header, const std::string& Key) {
+  FLastError = erOk;
+  const std::string& key = Key.empty() ? FKey : Key;
+  const int32_t d = GetPageDataSize();
+  if (Count <= 0) return 0;
+  if (FirstPageNo < FHeader.HDRPageCount || int64_t{FirstPageNo} + Count > FHeader.TOTALPageCount || FReadOnly) {
+    FLastError = erWritePageHeaderError;
+    return 0;
+  }
+  FHeaders.assign(static_cast<size_t>(Count), Header);
+  FPieces.resize(static_cast<size_t>(2 * Count));
+  if (Header.EncType != encNone) {
+    // Enciphering works in place: on a copy, so that the caller's bytes stay as they are.
+    FScratch.assign(Src, Src + int64_t{Count} * d);
+    Src = FScratch.data();
+  }
+  for (int32_t i = 0; i < Count; ++i) {
+    uint8_t* data = const_cast<uint8_t*>(Src) + int64_t{i} * d;
+    if (Header.EncType != encNone && !EncodeBuffer(data, d, key, Header.EncType)) {
+      FLastError = erEncodeError;
+      Count = i;
+      break;
+    }
+    FHeaders[static_cast<size_t>(i)].CRC = PageCRC(data, d, Header.CrcType);
+    FPieces[static_cast<size_t>(2 * i)] = {&FHeaders[static_cast<size_t>(i)], PageHeaderSize};
+    FPieces[static_cast<size_t>(2 * i + 1)] = {data, static_cast<size_t>(d)};
+  }
+  if (Count == 0) return 0;
+  FSFSFile->SetPosition(PageNoToOffset(FirstPageNo));
+  int32_t put = 0;
+  try {
+    put = FSFSFile->WriteV(FPieces.data(), 2 * Count);
+  } catch (const platform::Exception&) {
+    put = 0;
+  }
+  const int32_t whole = put / FHeader.PageSize;
+  if (whole < Count) FLastError = put - int64_t{whole} * FHeader.PageSize < PageHeaderSize ? erWritePageHeaderError
+                                                                                          : erWritePageError;
+  return whole;
 }
 
 }  // namespace sfs

@@ -33,6 +33,10 @@ class TPageBuffer : public TFFPage {
   std::vector<uint8_t> FData;
 };
 
+// The checksum of a page's data: CountCRC, with crcFast worked out eight bytes at a time (the
+// same value: the XOR of all whole 32-bit words).
+uint32_t PageCRC(const void* Data, int32_t Size, uint8_t CrcType);
+
 class TPageFileManager {
  public:
   // Takes ownership of the huge file, which must be open (created or with its chain opened).
@@ -52,6 +56,15 @@ class TPageFileManager {
 
   bool ReadPage(TFFPage& Page, int32_t PageNo, bool bIgnoreEncrypted, const std::string& Key = {}, int32_t DataSize = -1);
   bool WritePage(TFFPage& Page, int32_t PageNo, const std::string& Key = {}, int32_t DataSize = -1);
+  // Count consecutive whole pages from FirstPageNo, as Count ReadPage calls of the full data size
+  // would read them: the data of page i lands at Dest + i * PageDataSize, its header in
+  // Headers[i]. Returns the number of pages read, checked and deciphered before the first
+  // failure (FLastError then says why).
+  int32_t ReadPages(int32_t FirstPageNo, int32_t Count, uint8_t* Dest, TPageHeader* Headers, const std::string& Key);
+  // Count consecutive whole pages from FirstPageNo under the header Header, as Count WritePage
+  // calls would write them; Src is not changed. Returns the number of pages written.
+  int32_t WritePages(int32_t FirstPageNo, int32_t Count, const uint8_t* Src, const TPageHeader& Header,
+                     const std::string& Key);
   bool AppendPages(int32_t qty);
   // Grows the file, when it is shorter, so that page LastPageNo has bytes on disk.
   bool EnsurePhysicalPages(int32_t LastPageNo);
@@ -62,6 +75,8 @@ class TPageFileManager {
   TSFSHugeFile& SFSFile() { return *FSFSFile; }
   bool InMemory() const { return FInMemory; }
   bool ReadOnly() const { return FReadOnly; }
+  bool Exclusive() const { return FExclusive; }
+  const std::string& FileName() const { return FFileName; }
 
   TSingleFileHeader FHeader{};
   std::string FKey;  // container key (empty when the container is not enciphered)
@@ -73,7 +88,15 @@ class TPageFileManager {
   bool FInMemory;
   bool FReadOnly;
   bool FExclusive;
+  // A keyed cipher per key, restarted for every page: the same bytes as a fresh cipher per page
+  // without repeating the key set-up.
+  class TCipherCache;
+  bool Code(void* Buffer, int32_t Size, const std::string& Key, bool Encode);
+
   std::vector<uint8_t> FScratch;  // header and data of one page, written in one call
+  std::vector<TPageHeader> FHeaders;
+  std::vector<iovec> FPieces;
+  std::unique_ptr<TCipherCache> FCiphers;
 };
 
 }  // namespace sfs

@@ -14,6 +14,8 @@ namespace sfs {
 
 namespace {
 
+constexpr int32_t cMaxRunPages = 256;  // pages moved by one transfer at most
+
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 std::vector<std::string> SplitPath(const std::string& Path) {
@@ -346,10 +348,30 @@ int32_t TSingleFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Count)
   // A file with a password of its own is read with its key; otherwise the page file's default.
   const std::string& readKey = e.EncMethod != encNone ? h->Key : std::string();
   int64_t done = 0;
-  for (int32_t i = 0; i < pages.ItemCount() && done < available; ++i) {
+  for (int32_t i = 0; i < pages.ItemCount() && done < available;) {
     const int32_t off = i == 0 ? static_cast<int32_t>(h->Position % d) : 0;
     // Never past the end of the file, even when the caller asked for more.
     const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(d - off, available - done));
+    uint8_t* dest = static_cast<uint8_t*>(Buffer) + done;
+    if (off == 0 && chunk == d) {
+      // A run of whole pages that follow one another on disk goes straight into the caller's
+      // buffer in one transfer.
+      int32_t run = 1;
+      while (i + run < pages.ItemCount() && run < cMaxRunPages && pages[i + run] == pages[i] + run &&
+             available - done >= int64_t{run + 1} * d)
+        ++run;
+      FRunHeaders.resize(static_cast<size_t>(run));
+      const int32_t ok = FPFM->ReadPages(pages[i], run, dest, FRunHeaders.data(), readKey);
+      int32_t good = 0;
+      while (good < ok && FRunHeaders[static_cast<size_t>(good)].PageType == UFPage) ++good;
+      done += int64_t{good} * d;
+      if (good < run) {
+        FLastError = good < ok ? erReadPageFailed : FPFM->FLastError;
+        break;
+      }
+      i += run;
+      continue;
+    }
     if (!FPFM->ReadPage(page, pages[i], false, readKey, -1)) {
       FLastError = FPFM->FLastError;
       break;
@@ -358,8 +380,9 @@ int32_t TSingleFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Count)
       FLastError = erReadPageFailed;
       break;
     }
-    std::memcpy(static_cast<uint8_t*>(Buffer) + done, page.pData + off, static_cast<size_t>(chunk));
+    std::memcpy(dest, page.pData + off, static_cast<size_t>(chunk));
     done += chunk;
+    ++i;
   }
   h->Position += done;
   return static_cast<int32_t>(done);
@@ -377,7 +400,12 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
   FDM->ReadItem(h->FileID, e);
   TIntegerArray pages;
   const int32_t oldFirstMap = e.FirstMapPageNo;
-  if (!FUFM->GetPages(e, true, h->Position, Count, pages)) {
+  const int64_t oldSize = e.FileSize;
+  // Pages this write touches are written whole below; they are not zeroed first when appended.
+  FUFM->SetWholeWriteRange(h->Position, h->Position + Count);
+  const bool got = FUFM->GetPages(e, true, h->Position, Count, pages);
+  FUFM->SetWholeWriteRange(0, 0);
+  if (!got) {
     FLastError = FUFM->FLastError;
     if (FLastError == erDiskFull) DoOnDiskFull();
     // A first map page may have been set before the failure; keep the record in step with it.
@@ -392,22 +420,40 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
     ExpectedPageHeader(e, *h, page, key);
     const TPageHeader expected = page.PageHeader;
     const std::string& readKey = e.EncMethod != encNone ? h->Key : std::string();
-    for (int32_t i = 0; i < pages.ItemCount() && done < Count; ++i) {
+    for (int32_t i = 0; i < pages.ItemCount() && done < Count;) {
       const int32_t off = i == 0 ? static_cast<int32_t>(h->Position % d) : 0;
       const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(d - off, Count - done));
-      if (off >= 1 || chunk < d) {
-        if (!FPFM->ReadPage(page, pages[i], false, readKey, -1)) {
+      const uint8_t* src = static_cast<const uint8_t*>(Buffer) + done;
+      if (off == 0 && chunk == d) {
+        int32_t run = 1;
+        while (i + run < pages.ItemCount() && run < cMaxRunPages && pages[i + run] == pages[i] + run &&
+               Count - done >= int64_t{run + 1} * d)
+          ++run;
+        const int32_t ok = FPFM->WritePages(pages[i], run, src, expected, key);
+        done += int64_t{ok} * d;
+        if (ok < run) {
           FLastError = FPFM->FLastError;
           break;
         }
+        i += run;
+        continue;
+      }
+      // A page appended by this write holds nothing yet: it starts as zeros, not from disk.
+      const int64_t pageStart = (h->Position / d + i) * d;
+      if (pageStart >= oldSize) {
+        page.Zero();
+      } else if (!FPFM->ReadPage(page, pages[i], false, readKey, -1)) {
+        FLastError = FPFM->FLastError;
+        break;
       }
       page.PageHeader = expected;
-      std::memcpy(page.pData + off, static_cast<const uint8_t*>(Buffer) + done, static_cast<size_t>(chunk));
+      std::memcpy(page.pData + off, src, static_cast<size_t>(chunk));
       if (!FPFM->WritePage(page, pages[i], key, -1)) {
         FLastError = FPFM->FLastError;
         break;
       }
       done += chunk;
+      ++i;
     }
   }
   h->Position += done;

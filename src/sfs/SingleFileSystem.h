@@ -193,6 +193,7 @@ class TSingleFileSystem {
   bool FInMemory = false;
   int32_t FLastError = 0;
   std::shared_ptr<TSFSFaultPlan> FFaultPlan;
+  std::vector<TPageHeader> FRunHeaders;
 };
 
 }  // namespace sfs

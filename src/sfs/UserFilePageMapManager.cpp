@@ -136,13 +136,24 @@ bool TUserFilePageMapManager::AppendPages(TDirectoryElement& FileRec, int32_t Pa
   for (int32_t i = 0; i < TempPages.ItemCount(); ++i) dm->Append(TempPages[i]);
   SaveMapPages(saveFrom, saveCount, *dm, *pm);
   if (bWriteAppendedPages) {
-    TPageBuffer page(PFMHandle.GetPageDataSize());
-    for (int32_t i = firstNew; i < dm->ItemCount(); ++i) {
-      page.Zero();
-      page.PageHeader = TPageHeader{};
-      page.PageHeader.NextPageNo = -1;
-      page.PageHeader.PageType = UFPage;
-      PFMHandle.WritePage(page, (*dm)[i], {}, -1);
+    const int64_t d = PFMHandle.GetPageDataSize();
+    TPageHeader zeroHeader{};
+    zeroHeader.NextPageNo = -1;
+    zeroHeader.PageType = UFPage;
+    std::vector<uint8_t> zeros;
+    for (int32_t i = firstNew; i < dm->ItemCount();) {
+      if ((int64_t{i} + 1) * d > FWholeFrom && int64_t{i} * d < FWholeTo) {
+        ++i;
+        continue;
+      }
+      // Runs of pages that follow one another go out in one transfer.
+      int32_t run = 1;
+      while (i + run < dm->ItemCount() && run < 256 && (*dm)[i + run] == (*dm)[i] + run &&
+             !((int64_t{i + run} + 1) * d > FWholeFrom && int64_t{i + run} * d < FWholeTo))
+        ++run;
+      if (zeros.size() < static_cast<size_t>(run * d)) zeros.assign(static_cast<size_t>(run * d), 0);
+      PFMHandle.WritePages((*dm)[i], run, zeros.data(), zeroHeader, {});
+      i += run;
     }
   }
   return true;

@@ -32,6 +32,13 @@ class TUserFilePageMapManager {
   void SaveMapPages(int32_t SaveItemNo, int32_t SaveItemCount, const TIntegerArray& UFMap, const TIntegerArray& UFPMMap);
   bool GetPages(TDirectoryElement& FileRec, bool IsAllocateAllowed, int64_t Offset, int64_t Size, TIntegerArray& pages);
   bool SetSize(TDirectoryElement& FileRec, bool bWriteAppendedPages, int64_t NewSize);
+  // While set, appended data pages that overlap the byte range [From, To) are not written as
+  // zero pages: the caller is about to write each of them whole (its bytes outside the range as
+  // zeros).
+  void SetWholeWriteRange(int64_t From, int64_t To) {
+    FWholeFrom = From;
+    FWholeTo = To;
+  }
   // Drops both caches (after the maps on disk changed behind the manager's back, or to save memory).
   void ClearCaches();
 
@@ -45,6 +52,7 @@ class TUserFilePageMapManager {
   TSortedPtrArray<TIntegerArray> UFMaps;
   int32_t FPagesPerMapPage;
   TIntegerArray TempPages;
+  int64_t FWholeFrom = 0, FWholeTo = 0;
 };
 
 }  // namespace sfs
