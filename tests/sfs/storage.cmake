@@ -3,11 +3,12 @@ bd_test(sfs_storage_test
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/storage_files_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/storage_container_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/storage_pagefile_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/storage_maps_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/storage_directory_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/storage_password_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/storage_faults_test.cpp
-  DEPS bd_sfs_storage bd_sfs_codecs
+  DEPS bd_sfs_storage bd_sfs_codecs bd_crypto
   LABELS storage
 )
 
