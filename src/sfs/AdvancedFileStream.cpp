@@ -169,7 +169,8 @@ void TSFSAdvancedFileStream::LoadHeaders() {
   }
   // Level 0 is never written into a header: a stream of sfsNone is plain.
   if (header.BlockSize < 1 || header.BlockSize > cMaxStreamBlockSize || header.NumBlocks < 0 ||
-      header.CustomHeaderSize < 0 || header.compressionLevel == 0 ||
+      header.CustomHeaderSize < 0 || header.CustomHeaderSize > size - cStreamHeaderSize ||
+      header.compressionLevel == 0 ||
       !IsDefinedLevel(header.compressionLevel))
     Fail("LoadHeaders", "invalid stream header.");
 
@@ -209,6 +210,19 @@ void TSFSAdvancedFileStream::LoadHeaders() {
     FPackedSize += block.packedSize;
     headers.AppendItem(block, offset);
     offset = block.nextHeaderNo;
+  }
+  // The chain of the last block leads nowhere; a damaged value there must not send the next
+  // append far beyond the end of the file.
+  if (headers.Count() > 0) {
+    TSFSHeader& tail = headers.Items(headers.Count() - 1);
+    const int64_t end = headers.Positions(headers.Count() - 1) + cBlockHeaderSize + tail.packedSize;
+    if (tail.nextHeaderNo > size) {
+      tail.nextHeaderNo = static_cast<int32_t>(end);
+      if (FWritable) {
+        FFile->Seek(headers.Positions(headers.Count() - 1), platform::soBeginning);
+        WriteAll(&tail, cBlockHeaderSize, "LoadHeaders");
+      }
+    }
   }
   FRepaired = repaired;
   if (repaired && FWritable) SaveHeader();

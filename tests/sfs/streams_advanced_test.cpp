@@ -232,6 +232,7 @@ TEST(StreamsCorrupt, DamagedHeadersAndChainsAreRejectedOnOpen) {
       {"level 0", [](TSmallStream& t) { t.bytes->data[20] = 0; }, header.c_str()},
       {"level above 9", [](TSmallStream& t) { t.bytes->data[20] = 10; }, header.c_str()},
       {"negative custom header", [](TSmallStream& t) { PutI32(t.bytes->data, 23, -16); }, header.c_str()},
+      {"custom header beyond the file", [](TSmallStream& t) { PutI32(t.bytes->data, 23, 1 << 30); }, header.c_str()},
       {"chain points back to block 0",
        [](TSmallStream& t) { PutI32(t.bytes->data, t.At(1, 12), static_cast<int32_t>(t.positions[0])); },
        block.c_str()},
@@ -301,6 +302,20 @@ TEST(StreamsRepair, AnIncompleteTailIsCutToTheWholeBlocks) {
     expected.insert(expected.end(), more.begin(), more.end());
     EXPECT_EQ(ReadAll(*OpenOn(t.bytes, fmOpenRead)), expected);
   }
+}
+
+TEST(StreamsRepair, ADamagedChainAfterTheLastBlockDoesNotMoveTheNextAppend) {
+  TSmallStream t(zlibNormal, 4 * 4096);  // whole blocks: the append starts a new block
+  PutI32(t.bytes->data, t.At(3, 12), 0x7FFFFF00);
+  const size_t size = t.bytes->data.size();
+  auto s = OpenOn(t.bytes, fmOpenReadWrite);
+  EXPECT_EQ(ReadAll(*s), t.content);
+  const TBytes more = TextBytes(4096, 13);
+  WriteAt(*s, static_cast<int64_t>(t.content.size()), more);
+  EXPECT_LT(t.bytes->data.size(), size + 8192);
+  TBytes expected = t.content;
+  expected.insert(expected.end(), more.begin(), more.end());
+  EXPECT_EQ(ReadAll(*OpenOn(t.bytes, fmOpenRead)), expected);
 }
 
 TEST(StreamsRead, MissingPackedBytesEndTheReadShort) {
