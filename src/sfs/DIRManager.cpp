@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstring>
 
 #include "platform/Exception.h"
@@ -88,25 +89,27 @@ int TDIRArray::Compare(const TDirectoryElement& a, const TDirectoryElement& b, b
   return a.ParentID < b.ParentID ? -1 : (a.ParentID > b.ParentID ? 1 : 0);
 }
 
+// Both indexes are ordered by their key and, among equal keys, by item number, so that an
+// entry is found by binary search however long the run of its key (all files of one folder share
+// their ParentID).
+int32_t TDIRArray::LowerBound(const TIntegerArray& index, const TDirectoryElement& value, bool bByName,
+                              int32_t itemNo) const {
+  int32_t lo = 0, hi = IndexElementsCount;
+  while (lo < hi) {
+    const int32_t mid = lo + (hi - lo) / 2;
+    const int32_t at = index[mid];
+    const int c = Compare(Item(at), value, bByName);
+    if (c < 0 || (c == 0 && at < itemNo)) lo = mid + 1; else hi = mid;
+  }
+  return lo;
+}
+
 int32_t TDIRArray::FindPositionForInsert(const TDirectoryElement& value, bool bByName, bool bInsert, bool bFirst) const {
   const TIntegerArray& index = bByName ? NameIndex : ParentIndex;
   const int32_t n = IndexElementsCount;
   if (n == 0) return bInsert ? 0 : -1;
-  if (bInsert) {
-    // Appending is the common case (names created in order, one folder): check the end first.
-    if (Compare(value, Item(index[n - 1]), bByName) >= 0) return n;
-    int32_t lo = 0, hi = n;  // first entry greater than value
-    while (lo < hi) {
-      const int32_t mid = lo + (hi - lo) / 2;
-      if (Compare(value, Item(index[mid]), bByName) >= 0) lo = mid + 1; else hi = mid;
-    }
-    return lo;
-  }
-  int32_t lo = 0, hi = n;  // first entry not less than value
-  while (lo < hi) {
-    const int32_t mid = lo + (hi - lo) / 2;
-    if (Compare(Item(index[mid]), value, bByName) < 0) lo = mid + 1; else hi = mid;
-  }
+  if (bInsert) return LowerBound(index, value, bByName, INT32_MAX);  // after the entries of an equal key
+  const int32_t lo = LowerBound(index, value, bByName, INT32_MIN);
   if (lo >= n || Compare(Item(index[lo]), value, bByName) != 0) return -1;
   (void)bFirst;  // lo is the first entry of the run in either case
   return lo;
@@ -169,13 +172,8 @@ void TDIRArray::AppendItem(const TDirectoryElement& value) {
 
 int32_t TDIRArray::FindIndexEntry(const TIntegerArray& index, const TDirectoryElement& value, bool bByName,
                                   int32_t itemNo) const {
-  int32_t pos = FindPositionForInsert(value, bByName, false, true);
-  if (pos < 0) return -1;
-  for (; pos < IndexElementsCount; ++pos) {
-    if (index[pos] == itemNo) return pos;
-    if (Compare(Item(index[pos]), value, bByName) != 0) return -1;
-  }
-  return -1;
+  const int32_t pos = LowerBound(index, value, bByName, itemNo);
+  return pos < IndexElementsCount && index[pos] == itemNo ? pos : -1;
 }
 
 void TDIRArray::UpdateItem(const TDirectoryElement& value, int32_t itemNo) {
@@ -210,8 +208,8 @@ void TDIRArray::UpdateItem(const TDirectoryElement& value, int32_t itemNo) {
   }
   Items[static_cast<size_t>(itemNo)] = value;
   if (!value.IsDeleted) {
-    const int32_t np = FindPositionForInsert(value, true, true, false);
-    const int32_t pp = FindPositionForInsert(value, false, true, false);
+    const int32_t np = LowerBound(NameIndex, value, true, itemNo);
+    const int32_t pp = LowerBound(ParentIndex, value, false, itemNo);
     // The entry of itemNo is out of both indexes here, so the search never compares against the
     // record it is placing.
     NameIndex.Insert(np, itemNo);

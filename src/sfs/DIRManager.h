@@ -39,7 +39,8 @@ class TDIRArray {
   void SetSize(int32_t newSize);
   // Binary search of an index for the key of value (bByName: file name, else ParentID). With
   // bInsert a position that keeps the order (after the entries of an equal key); without it the
-  // position of an equal entry, the first of its run when bFirst, or -1.
+  // position of an equal entry, the first of its run when bFirst, or -1. Among equal keys the
+  // indexes keep ascending item numbers.
   int32_t FindPositionForInsert(const TDirectoryElement& value, bool bByName, bool bInsert, bool bFirst) const;
   int32_t FindFileByName(std::string_view FileName, int32_t startDir) const;
   void AppendItem(const TDirectoryElement& value);
@@ -60,6 +61,7 @@ class TDIRArray {
   int32_t FindFile(std::string_view FileName, int32_t currentDir) const;
   int Compare(const TDirectoryElement& a, const TDirectoryElement& b, bool bByName) const;
   int32_t FindIndexEntry(const TIntegerArray& index, const TDirectoryElement& value, bool bByName, int32_t itemNo) const;
+  int32_t LowerBound(const TIntegerArray& index, const TDirectoryElement& value, bool bByName, int32_t itemNo) const;
 };
 
 class TDIRManager {
