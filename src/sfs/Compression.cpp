@@ -266,6 +266,13 @@ bool SFSInternalCompressBuffer(const void* inBuf, int32_t inSize, TSFSBuffer& ou
       outBuf.resize(static_cast<size_t>(int64_t(inSize) + inSize / 20 + 50));
       outSize = PPMCompressBuffer(inBuf, inSize, outBuf.data(), static_cast<int32_t>(outBuf.size()), d.parameter,
                                   d.memoryMB);
+      if (outSize == 0 && inSize < (1 << 29)) {
+        // Data the model expands by more than a twentieth does not fit; it is packed again into
+        // room for twice its size rather than refused.
+        outBuf.resize(static_cast<size_t>(2 * int64_t(inSize) + 1024));
+        outSize = PPMCompressBuffer(inBuf, inSize, outBuf.data(), static_cast<int32_t>(outBuf.size()), d.parameter,
+                                    d.memoryMB);
+      }
       outBuf.resize(static_cast<size_t>(std::max(outSize, 0)));
       outBuf.shrink_to_fit();
     } else {
