@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <climits>
 #include <unistd.h>
 
@@ -74,7 +75,11 @@ int32_t PositionalV(const iovec* Pieces, int32_t Count, int64_t& Pos, Call call)
 
 }  // namespace
 
-// ---- TSFSDiskFile ---------------------------------------------------------------------------
+// ---- TSFSDiskFile ----------------------------------------------------------------------------
+
+namespace {
+constexpr int64_t cReserveMargin = int64_t{256} << 20;  // free space below which growth reserves blocks
+}  // namespace
 
 TSFSDiskFile::TSFSDiskFile(const std::string& FileName, bool ReadOnly, bool Exclusive)
     : TSFSAbstractFile(FileName, ReadOnly, Exclusive) {
@@ -142,7 +147,14 @@ void TSFSDiskFile::SetSize(int64_t NewSize) {
   const int64_t old = GetSize();
   int rc = 0;
   if (NewSize > old) {
-    rc = ::posix_fallocate(FHandle, old, NewSize - old);
+    // With room to spare the file just grows (blocks come as pages are written, which keeps the
+    // file system's extent map simple). Close to full, the blocks are reserved now, so that a
+    // full disk fails this size change and not a later page write.
+    struct statvfs vfs {};
+    const bool roomy = ::fstatvfs(FHandle, &vfs) == 0 &&
+                       static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize) >
+                           (NewSize - old) + cReserveMargin;
+    rc = roomy ? EOPNOTSUPP : ::posix_fallocate(FHandle, old, NewSize - old);
     if (rc == EOPNOTSUPP || rc == EINVAL) rc = ::ftruncate(FHandle, NewSize) == 0 ? 0 : errno;
   } else if (::ftruncate(FHandle, NewSize) != 0) {
     rc = errno;

@@ -51,8 +51,8 @@ class TSFSAbstractFile {
 };
 
 // A POSIX file. Exclusive opening takes a non-blocking exclusive lock (open fails while another
-// holder has the file locked). Growing the file reserves its blocks, so that a full disk shows
-// at the size change rather than at a later write.
+// holder has the file locked). Growing the file on a nearly full file system reserves its blocks,
+// so that a full disk shows at the size change rather than at a later write.
 class TSFSDiskFile : public TSFSAbstractFile {
  public:
   TSFSDiskFile(const std::string& FileName, bool ReadOnly, bool Exclusive);

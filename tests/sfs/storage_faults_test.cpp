@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,8 @@
 #include "sfs/UserFilePageMapManager.h"
 #include "sfs/PageFileManager.h"
 #include "sfs/SingleFileSystem.h"
+#include <filesystem>
+
 #include "storage_support.h"
 
 using namespace sfs;
@@ -292,4 +295,38 @@ TEST(StorageFaults, DiskFullIsReportedAndCompleteFilesSurvive) {
   EXPECT_EQ(got, keep);
   EXPECT_FALSE(fs.FileExists("big"));
   EXPECT_EQ(fs.CheckIntegrity(), std::vector<std::string>());
+}
+
+// A small file system that fills up for real (needs the right to mount; skipped without it).
+TEST(StorageFaults, FullFileSystemIsReportedAsDiskFull) {
+  TTempDir dir;
+  const std::string mnt = dir / "small";
+  std::filesystem::create_directory(mnt);
+  if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=2m") != 0) GTEST_SKIP() << "cannot mount a tmpfs here";
+  const auto keep = RandomBytes(300000, 1);
+  {
+    TSingleFileSystem fs;
+    fs.CreateContainer(mnt + "/c.sfs");
+    int fullCalls = 0;
+    fs.FOnDiskFull = [&](TSingleFileSystem&) { ++fullCalls; };
+    ASSERT_TRUE(Put(fs, "keep", keep));
+    const int32_t h = fs.FileOpen("big", platform::fmCreate);
+    const auto chunk = RandomBytes(65536, 2);
+    int32_t last = 65536;
+    for (int i = 0; i < 64 && last == 65536; ++i) last = fs.FileWrite(h, chunk.data(), 65536);
+    EXPECT_LT(last, 65536);
+    EXPECT_EQ(fs.LastError(), erDiskFull);
+    EXPECT_GT(fullCalls, 0);
+    fs.FileClose(h);
+    // A new record may not fit either; whatever fails, it fails cleanly.
+    EXPECT_TRUE(fs.DeleteFile("big"));
+  }
+  TSingleFileSystem fs;
+  fs.OpenContainer(mnt + "/c.sfs");
+  std::vector<uint8_t> got;
+  ASSERT_TRUE(Get(fs, "keep", got));
+  EXPECT_EQ(got, keep);
+  EXPECT_EQ(fs.CheckIntegrity(), std::vector<std::string>());
+  fs.Close();
+  ::umount2(mnt.c_str(), MNT_DETACH);
 }
