@@ -477,28 +477,34 @@ void TForm1::LoopTimerTimer() {
   }
 }
 
-void TForm1::FinishAudio(const char* setting, bool judge, const char* nextSetting,
-                         void (TForm1::*next)(), void (TForm1::*nextFinisher)()) {
+void TForm1::FinishAudio(const char* setting, bool settingDefault, bool judge,
+                         const char* nextSetting, bool nextDefault, void (TForm1::*next)(),
+                         void (TForm1::*nextFinisher)()) {
   if (playing) return;
   LoopTimer->stop();
   ms100.SetEnabled(false);
   if (SoundPlayer != nullptr) SoundPlayer->StopAll(false);
   Panel3->hide();
-  const bool defaultOn = std::string_view(setting) != "OGG";
-  if (Setting(setting, defaultOn) && !questRes) audioCheck = false;
+  if (Setting(setting, settingDefault) && !questRes) audioCheck = false;
   if (judge && !Audio->isHidden()) {
     SetSymbol(AudioImg, audioCheck ? cOkSymbol : cFailSymbol);
     if (!audioCheck) AudioHelp->show();
   }
-  const bool nextDefault = std::string_view(nextSetting) == "MP3" || std::string_view(nextSetting) == "WAV";
   if (Setting(nextSetting, nextDefault) && !FConfig.silentMode) (this->*next)();
   Install(nextFinisher);
   ms100.SetEnabled(true);
 }
 
-void TForm1::OggTimer() { FinishAudio("OGG", false, "MP3", &TForm1::CheckMp3, &TForm1::MP3Timer); }
-void TForm1::MP3Timer() { FinishAudio("MP3", false, "WAV", &TForm1::CheckWav, &TForm1::WavTimer); }
-void TForm1::WavTimer() { FinishAudio("WAV", true, "AVI", &TForm1::CheckAvi, &TForm1::AviTimer); }
+// Settings and their defaults: OGG off, MP3 on, WAV on, AVI off, MPEG off.
+void TForm1::OggTimer() {
+  FinishAudio("OGG", false, false, "MP3", true, &TForm1::CheckMp3, &TForm1::MP3Timer);
+}
+void TForm1::MP3Timer() {
+  FinishAudio("MP3", true, false, "WAV", true, &TForm1::CheckWav, &TForm1::WavTimer);
+}
+void TForm1::WavTimer() {
+  FinishAudio("WAV", true, true, "AVI", false, &TForm1::CheckAvi, &TForm1::AviTimer);
+}
 
 bool TForm1::FinishVideo(const char* setting, bool judge) {
   if (playing) return false;

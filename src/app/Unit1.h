@@ -173,8 +173,8 @@ class TForm1 : public QWidget {
   void Install(void (TForm1::*step)());
   void StartAudio(const char* file, const char* questionKey, void (TForm1::*finisher)());
   void StartVideo(const char* file, const char* questionKey, void (TForm1::*finisher)());
-  void FinishAudio(const char* setting, bool judge, const char* nextSetting,
-                   void (TForm1::*next)(), void (TForm1::*nextFinisher)());
+  void FinishAudio(const char* setting, bool settingDefault, bool judge, const char* nextSetting,
+                   bool nextDefault, void (TForm1::*next)(), void (TForm1::*nextFinisher)());
   bool FinishVideo(const char* setting, bool judge);
   void ShowQuestion(const char* questionKey);
   void SetSymbol(QLabel* image, const char* file);
