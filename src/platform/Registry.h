@@ -49,7 +49,7 @@ class ERegistryException : public Exception {
 };
 
 // Folder of the store files: $XDG_CONFIG_HOME/Brindel, or ~/.config/Brindel (an empty or
-// relative XDG_CONFIG_HOME is ignored, as the XDG specification says).
+// relative XDG_CONFIG_HOME is ignored, as the XDG base-directory rules say).
 std::filesystem::path RegistryStoreFolder();
 // The store file of a root key ("registry.reg" for HKEY_CURRENT_USER,
 // "registry-local-machine.reg" for HKEY_LOCAL_MACHINE).

@@ -13,8 +13,8 @@ namespace sfstool {
 
 namespace {
 
-std::map<std::string, TCommandSpec>& Registry() {
-  static std::map<std::string, TCommandSpec> registry;
+std::map<std::string, TCommandInfo>& Registry() {
+  static std::map<std::string, TCommandInfo> registry;
   return registry;
 }
 
@@ -22,28 +22,28 @@ constexpr const char* cToolUsage = "usage: sfs COMMAND [OPTIONS] [ARGS]  (sfs --
 
 void PrintError(const std::string& Message) { std::fprintf(stderr, "sfs: %s\n", Message.c_str()); }
 
-void PrintUsage(const TCommandSpec* Spec) {
-  if (Spec != nullptr && !Spec->Usage.empty())
-    std::fprintf(stderr, "usage: %s\n", Spec->Usage.c_str());
+void PrintUsage(const TCommandInfo* Info) {
+  if (Info != nullptr && !Info->Usage.empty())
+    std::fprintf(stderr, "usage: %s\n", Info->Usage.c_str());
   else
     std::fprintf(stderr, "%s\n", cToolUsage);
 }
 
 }  // namespace
 
-TRegisterCommand::TRegisterCommand(TCommandSpec Spec) {
+TRegisterCommand::TRegisterCommand(TCommandInfo Info) {
   auto& registry = Registry();
-  if (registry.count(Spec.Name) != 0) {
-    std::fprintf(stderr, "sfs: command \"%s\" registered twice\n", Spec.Name.c_str());
+  if (registry.count(Info.Name) != 0) {
+    std::fprintf(stderr, "sfs: command \"%s\" registered twice\n", Info.Name.c_str());
     std::abort();
   }
-  const std::string name = Spec.Name;
-  registry.emplace(name, std::move(Spec));
+  const std::string name = Info.Name;
+  registry.emplace(name, std::move(Info));
 }
 
-std::vector<const TCommandSpec*> RegisteredCommands() {
-  std::vector<const TCommandSpec*> commands;
-  for (const auto& [name, spec] : Registry()) commands.push_back(&spec);
+std::vector<const TCommandInfo*> RegisteredCommands() {
+  std::vector<const TCommandInfo*> commands;
+  for (const auto& [name, info] : Registry()) commands.push_back(&info);
   return commands;
 }
 
@@ -55,16 +55,16 @@ int RunTool(int argc, char** argv) {
   app.require_subcommand(1);
   app.fallthrough(false);
 
-  std::vector<std::pair<CLI::App*, const TCommandSpec*>> commands;
-  for (const TCommandSpec* spec : RegisteredCommands()) {
-    CLI::App* sub = app.add_subcommand(spec->Name, spec->Description);
-    if (!spec->Usage.empty()) sub->footer("usage: " + spec->Usage);
-    if (spec->Setup) spec->Setup(*sub);
-    commands.emplace_back(sub, spec);
+  std::vector<std::pair<CLI::App*, const TCommandInfo*>> commands;
+  for (const TCommandInfo* info : RegisteredCommands()) {
+    CLI::App* sub = app.add_subcommand(info->Name, info->Description);
+    if (!info->Usage.empty()) sub->footer("usage: " + info->Usage);
+    if (info->Setup) info->Setup(*sub);
+    commands.emplace_back(sub, info);
   }
-  auto chosen = [&]() -> const TCommandSpec* {
-    for (const auto& [sub, spec] : commands)
-      if (sub->parsed()) return spec;
+  auto chosen = [&]() -> const TCommandInfo* {
+    for (const auto& [sub, info] : commands)
+      if (sub->parsed()) return info;
     return nullptr;
   };
 
@@ -87,16 +87,16 @@ int RunTool(int argc, char** argv) {
     return 2;
   }
 
-  const TCommandSpec* spec = chosen();
-  if (spec == nullptr || !spec->Run) {
+  const TCommandInfo* info = chosen();
+  if (info == nullptr || !info->Run) {
     PrintUsage(nullptr);
     return 2;
   }
   try {
-    return spec->Run();
+    return info->Run();
   } catch (const TUsageError& e) {
     PrintError(e.what());
-    PrintUsage(spec);
+    PrintUsage(info);
     return 2;
   } catch (const std::bad_alloc&) {
     PrintError("out of memory");

@@ -53,7 +53,7 @@
 
 namespace sfstool {
 
-struct TCommandSpec {
+struct TCommandInfo {
   std::string Name;
   std::string Description;
   std::string Usage;                       // "sfs NAME ARGS", shown with usage errors
@@ -64,11 +64,11 @@ struct TCommandSpec {
 // Registers a command; define one static object per command.
 class TRegisterCommand {
  public:
-  explicit TRegisterCommand(TCommandSpec Spec);
+  explicit TRegisterCommand(TCommandInfo Info);
 };
 
 // All registered commands, sorted by name.
-std::vector<const TCommandSpec*> RegisteredCommands();
+std::vector<const TCommandInfo*> RegisteredCommands();
 
 // Runs the tool on argc/argv and returns the exit status (used by main and by tests).
 int RunTool(int argc, char** argv);
