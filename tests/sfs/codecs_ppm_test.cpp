@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <vector>
 
@@ -48,6 +49,41 @@ TEST(CodecsPPM, ParameterWordOfTheLevels) {
     int32_t size = 0;
     ASSERT_TRUE(SFSInternalCompressBuffer(in.data(), int32_t(in.size()), out, size, c.level));
     EXPECT_EQ(Word(out), c.word) << SFSCompressionLevelName(c.level);
+  }
+}
+
+// The packed bytes of fixed inputs, pinned by size and CRC-32: any change to the model, the
+// sub-allocator or the range coder that alters a single output byte breaks the format and
+// shows here. The cases cover every model path, restarts included.
+TEST(CodecsPPM, PackedBytesArePinned) {
+  auto withRestarts = [] {
+    const auto text = TextBytes(40000, 21), noise = RandomBytes(90000, 22);
+    std::vector<uint8_t> in = text;
+    in.insert(in.end(), noise.begin(), noise.end());
+    in.insert(in.end(), text.begin(), text.end());
+    return in;
+  };
+  const struct {
+    const char* name;
+    std::vector<uint8_t> in;
+    int order, memoryMB;
+    size_t size;
+    uint32_t crc;
+    bool restarts;
+  } cases[] = {
+      {"text, order 5", TextBytes(300000, 11), 5, 25, 37552, 0xA8D76833, false},
+      {"text, order 13", TextBytes(300000, 11), 13, 50, 39464, 0x7906341C, false},
+      {"mixed, order 3", MixedBytes(500000), 3, 10, 83461, 0xAE51984C, false},
+      {"text and noise, order 8, 1 MB", withRestarts(), 8, 1, 103992, 0xF594B037, true},
+      {"mixed, order 16, 1 MB", MixedBytes(300000), 16, 1, 53582, 0xFDBF0943, true},
+      {"repeated, order 2", RepeatedBytes(200000), 2, 1, 8017, 0xEEAA0E25, false},
+  };
+  for (const auto& c : cases) {
+    const uint64_t restarts = ppm::PPMRestartCount();
+    const auto packed = PPMPack(c.in, c.order, c.memoryMB);
+    EXPECT_EQ(ppm::PPMRestartCount() > restarts, c.restarts) << c.name;
+    EXPECT_EQ(packed.size(), c.size) << c.name;
+    EXPECT_EQ(crc32(0, packed.data(), uInt(packed.size())), c.crc) << c.name;
   }
 }
 
