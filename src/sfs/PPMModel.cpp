@@ -110,6 +110,7 @@ void TPPMModel::Restart() {
 }
 
 void TPPMModel::Start(int maxOrder) {
+  FHeap = FAlloc.Base();
   FMaxOrder = maxOrder;
   FInitEsc = 0;
   FNumMasked = 0;
@@ -491,6 +492,7 @@ bool TPPMModel::EncodeBlock(const uint8_t* in, size_t size, TRangeEncoder& coder
       } while (FMinContext->NumStats == FNumMasked);
       EncodeSymbol2(symbol, coder);
     }
+    __builtin_prefetch(FHeap + FFoundState->Successor);
     NextContext();
     coder.Normalize();
     if (coder.Failed()) return false;
@@ -608,6 +610,7 @@ int64_t TPPMModel::DecodeBlock(uint8_t* out, size_t capacity, TRangeDecoder& cod
     }
     if (produced == capacity) return -1;
     out[produced++] = FFoundState->Symbol;
+    __builtin_prefetch(FHeap + FFoundState->Successor);
     NextContext();
     coder.Normalize();
     if (coder.Failed()) return -1;

@@ -63,10 +63,10 @@ class TPPMModel {
   int64_t DecodeBlock(uint8_t* out, size_t capacity, TRangeDecoder& coder);
 
  private:
-  TContext* Ctx(uint32_t offset) const { return FAlloc.Ptr<TContext>(offset); }
-  TState* StatsOf(const TContext* c) const { return FAlloc.Ptr<TState>(c->Stats); }
+  TContext* Ctx(uint32_t offset) const { return reinterpret_cast<TContext*>(FHeap + offset); }
+  TState* StatsOf(const TContext* c) const { return reinterpret_cast<TState*>(FHeap + c->Stats); }
   static TState* OneState(TContext* c) { return reinterpret_cast<TState*>(&c->SummFreq); }
-  uint32_t Ref(const void* p) const { return FAlloc.Offset(p); }
+  uint32_t Ref(const void* p) const { return static_cast<uint32_t>(static_cast<const uint8_t*>(p) - FHeap); }
 
   void RestartModel();
   void Restart();  // memory ran out
@@ -88,6 +88,7 @@ class TPPMModel {
   bool DecodeSymbol2(TRangeDecoder& coder);
 
   TPPMSubAllocator& FAlloc;
+  uint8_t* FHeap = nullptr;  // FAlloc.Base(), kept at hand for the references
   TContext* FMinContext = nullptr;
   TContext* FMaxContext = nullptr;
   TState* FFoundState = nullptr;
