@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/mman.h>
+
 namespace sfs::ppm {
 namespace {
 
@@ -44,7 +46,15 @@ constexpr std::array<uint8_t, 128> cU2I = MakeUnits2Indx();
 
 constexpr uint32_t U2B(int nu) { return static_cast<uint32_t>(nu) * cUnitSize; }
 
-uint8_t* DefaultAlloc(size_t size) { return static_cast<uint8_t*>(std::malloc(size)); }
+// The model is read at random all over its memory; on 2 MiB pages far fewer address
+// translations miss.
+constexpr size_t cHugePage = size_t(2) << 20;
+uint8_t* DefaultAlloc(size_t size) {
+  const size_t rounded = (size + cHugePage - 1) & ~(cHugePage - 1);
+  void* p = std::aligned_alloc(cHugePage, rounded);
+  if (p != nullptr) ::madvise(p, rounded, MADV_HUGEPAGE);
+  return static_cast<uint8_t*>(p);
+}
 std::atomic<TPPMAllocHook> gAllocHook{nullptr};
 
 }  // namespace

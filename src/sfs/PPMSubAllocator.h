@@ -76,7 +76,8 @@ class TPPMSubAllocator {
 };
 
 // Allocation of model memory; tests replace it to see how the coder behaves when the memory
-// cannot be had. nullptr restores the default (std::malloc / std::free).
+// cannot be had. The block is released with std::free; nullptr restores the default (2 MiB
+// aligned, asking the kernel for huge pages).
 using TPPMAllocHook = uint8_t* (*)(size_t size);
 void SetPPMAllocHook(TPPMAllocHook hook);
 
