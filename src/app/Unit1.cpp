@@ -745,6 +745,9 @@ void TForm1::CountDownTimerTimer() {
     return;
   }
 
+  // An answer ends the dialog's loop, which may still deliver a tick before it returns; that
+  // tick must neither reopen the dialog nor act on the answer: the tick that opened it goes on.
+  if (QuestionForm->ModalLoopEnding()) return;
   if (!QuestionForm->isVisible()) QuestionForm->ShowModal();  // later ticks run inside it
   if (CountDown->value() >= CountDown->maximum()) QuestionForm->SetModalResult(mrNo);
   if (QuestionForm->ModalResult() != mrNone) {

@@ -66,7 +66,9 @@ void TQuestionForm::SetModalResult(int result) {
 
 int TQuestionForm::ShowModal() {
   FModalResult = mrNone;
+  FInModalLoop = true;
   exec();
+  FInModalLoop = false;
   return FModalResult;
 }
 

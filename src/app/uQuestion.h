@@ -34,6 +34,9 @@ class TQuestionForm : public QDialog {
   void SetModalResult(int result);
   // Shows the dialog modally; returns its modal result.
   int ShowModal();
+  // True between an answer and the return of ShowModal: the dialog is hidden, but its modal loop
+  // may still deliver queued events before it ends.
+  bool ModalLoopEnding() const { return FInModalLoop && FModalResult != mrNone; }
 
   // The question as 8-bit text of the window's character set.
   void SetQuestion(const std::string& text);
@@ -59,6 +62,7 @@ class TQuestionForm : public QDialog {
   int FCharset;
   std::function<QSize()> FScreenSize;
   int FModalResult = mrNone;
+  bool FInModalLoop = false;
 };
 
 }  // namespace app

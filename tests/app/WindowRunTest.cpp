@@ -198,6 +198,26 @@ TEST_F(TrialTest, YesAtTheEndOfTheCountdownDoesNotConfirm) {
   ExpectScreenBack();
 }
 
+// A tick that the dialog's loop delivers after the answer but before the loop has ended must not
+// reopen the question or lose the answer.
+TEST_F(TrialTest, TickBetweenTheAnswerAndTheEndOfTheDialogLoop) {
+  run.trialAnswer = [this](int trial) {
+    if (trial == 1) {
+      run.question->yesButton->click();
+      run.form->CountDownTimerTimer();  // as if the tick had been queued just before the click
+      EXPECT_FALSE(run.question->isVisible());
+    }
+    return trial == 1 ? app::mrNone : app::mrNo;
+  };
+  ASSERT_TRUE(run.Run());
+  EXPECT_EQ(run.trials, 1);
+  EXPECT_EQ(Target(), 2);
+  int infos = 0;
+  for (const auto& d : run.dialogs) infos += d == "TextDialog: FullScreenInfo";
+  EXPECT_EQ(infos, 1);
+  ExpectScreenBack();
+}
+
 TEST_F(TrialTest, CandidateTheDriverRejectsGetsNoQuestion) {
   run.driver->RejectChange(2);
   run.trialAnswer = [](int) { return app::mrYes; };
