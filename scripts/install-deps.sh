@@ -12,6 +12,8 @@ packages=(
   qt6-base-dev qt6-multimedia-dev libqt6multimedia6
   # display modes and the X servers the tests start
   libx11-dev libxrandr-dev xserver-xorg-core xserver-xorg-video-dummy xdotool x11-utils x11-xserver-utils
+  # screenshots of the demo run without a display
+  ffmpeg
   # sound library
   libsdl2-dev libsndfile1-dev
   # compression
