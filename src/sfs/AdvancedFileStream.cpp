@@ -189,10 +189,14 @@ void TSFSAdvancedFileStream::LoadHeaders() {
       whole = ReadFully(*FFile, &block, cBlockHeaderSize) == cBlockHeaderSize;
     }
     if (whole) {
-      if (block.packedSize < 1 || block.trueSize < 1 || block.trueSize > header.BlockSize)
+      // The chain only moves forward, past the block's own bytes. Checked before the length, so
+      // that a damaged packedSize is reported, not taken for a cut tail and "repaired" away
+      // together with every sound block behind it.
+      if (block.packedSize < 1 || block.trueSize < 1 || block.trueSize > header.BlockSize ||
+          int64_t{block.nextHeaderNo} < offset + cBlockHeaderSize + block.packedSize)
         Fail("LoadHeaders", "invalid block header.");
-      // A block whose packed bytes run past the end of the file is as incomplete as a partial
-      // block header: both are what an interrupted append leaves behind.
+      // A consistent block whose packed bytes run past the end of the file is as incomplete as a
+      // partial block header: both are what an interrupted append leaves behind.
       whole = offset + cBlockHeaderSize + block.packedSize <= size;
     }
     if (!whole) {
@@ -201,10 +205,8 @@ void TSFSAdvancedFileStream::LoadHeaders() {
       if (FWritable && offset < size) Truncate(offset);
       break;
     }
-    // Every block but the last holds a whole block; the chain only moves forward.
+    // Every block but the last holds a whole block.
     if (i > 0 && headers.Items(i - 1).trueSize != header.BlockSize)
-      Fail("LoadHeaders", "invalid block header.");
-    if (int64_t{block.nextHeaderNo} < offset + cBlockHeaderSize + block.packedSize)
       Fail("LoadHeaders", "invalid block header.");
     FTrueSize += block.trueSize;
     FPackedSize += block.packedSize;

@@ -240,6 +240,9 @@ TEST(StreamsCorrupt, DamagedHeadersAndChainsAreRejectedOnOpen) {
        [](TSmallStream& t) { PutI32(t.bytes->data, t.At(0, 12), static_cast<int32_t>(t.positions[0] + 20)); },
        block.c_str()},
       {"packed size 0", [](TSmallStream& t) { PutI32(t.bytes->data, t.At(1, 0), 0); }, block.c_str()},
+      // Not a cut tail: the blocks behind it are whole, and opening must not cut them off.
+      {"packed size of a middle block beyond the file",
+       [](TSmallStream& t) { PutI32(t.bytes->data, t.At(1, 0), 1 << 24); }, block.c_str()},
       {"trueSize 0", [](TSmallStream& t) { PutI32(t.bytes->data, t.At(1, 4), 0); }, block.c_str()},
       {"trueSize above the block size", [](TSmallStream& t) { PutI32(t.bytes->data, t.At(2, 4), 4097); },
        block.c_str()},
