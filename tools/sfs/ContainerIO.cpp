@@ -37,12 +37,20 @@ void CopyIn(platform::TStream& Stream, std::string_view Data, size_t Chunk, TPro
   }
 }
 
+// Plain bytes that begin like a stream header would be read back as a (broken) compressed
+// stream; such content can only be kept intact inside compressed blocks.
+bool LooksLikeStreamHeader(std::string_view Data) {
+  return Data.size() >= static_cast<size_t>(sfs::cStreamHeaderSize) &&
+         std::equal(sfs::cStreamSignature, sfs::cStreamSignature + 4, Data.begin());
+}
+
 }  // namespace
 
 void WriteContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name, std::string_view Data,
                         sfs::TSFSCompressionLevel Level, const std::string& FilePassword) {
   // The caller has already put the container's default in place of a missing --level, so
   // sfsNone here means plain bytes even in a container whose default compresses.
+  if (Level == sfs::sfsNone && LooksLikeStreamHeader(Data)) Level = sfs::zlibFastest;
   std::unique_ptr<platform::TStream> stream;
   size_t chunk = 1 << 20;
   try {

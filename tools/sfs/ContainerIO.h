@@ -12,7 +12,9 @@
 namespace sfstool {
 
 // Writes Data as the new file Name (which must not exist or is replaced), with FilePassword as
-// the file's own password when not empty. Level is the compression level asked for.
+// the file's own password when not empty. Level is the compression level asked for; plain
+// content that begins with the stream signature is stored at zlibFastest instead, since as plain
+// bytes it would read back as a compressed stream.
 // TToolError on failure ("disk full" when the container cannot grow); a half-written file is
 // deleted again.
 void WriteContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name, std::string_view Data,
