@@ -97,6 +97,27 @@ click_in() {  # click_in <window> <x> <y>
   pos=$(xdotool getwindowgeometry "$1" | awk '/Position:/ { print $2 }')
   xdotool mousemove $(( ${pos%,*} + $2 )) $(( ${pos#*,} + $3 )) click 1
 }
+# The visible window other than the main one: a text dialog or the trial question.
+dialog() {
+  local w
+  for w in $(windows); do
+    [ "$w" != "$form" ] && { echo "$w"; return 0; }
+  done
+  return 1
+}
+gone() { ! windows | grep -qx "$1"; }
+# Presses Enter in the dialog in front until that very dialog has gone: a key pressed before the
+# dialog had the input focus would be lost, and one pressed after it closed could answer the next.
+confirm() {
+  local w i
+  w=$(dialog) || return 1
+  for i in $(seq 1 10); do
+    xdotool windowfocus "$w" 2>/dev/null || true
+    xdotool key Return
+    wait_for 2 gone "$w" && return 0
+  done
+  return 1
+}
 
 original=$(screen)
 echo "run-demo: X server $display ($original), registry store $store"
@@ -107,7 +128,7 @@ step() { echo "run-demo: $*"; }
 wait_for 20 has_windows 2 || { echo "run-demo: the tool did not open its start text (log: $stage/config.log)" >&2; exit 1; }
 form=$(window_of_size 800x600)
 step "start text shown; answering the media questions with yes"
-xdotool key Return
+confirm || { echo "run-demo: the start text did not close" >&2; exit 1; }
 # The question panel appears for each enabled medium; a click on its yes button answers it, and
 # a click while it is hidden lands on the background. The display dialog ends the media tests.
 for i in $(seq 1 300); do
@@ -118,15 +139,20 @@ for i in $(seq 1 300); do
 done
 has_windows 2 || { echo "run-demo: the media tests did not end" >&2; exit 1; }
 step "display check: trying the full-screen modes"
-xdotool key Return
+confirm || fail "the text before the trial did not close"
 wait_for 30 screen_is 800x600 || fail "the screen was not switched to 800x600"
 wait_for 15 has_windows 2 || fail "the trial question did not appear"
 shot "$build/demo-screenshot-trial.png"
 during=$(screen)
 question=$(window_of_size 384x92) || true
-[ -n "$question" ] && click_in "$question" 148 68
+if [ -n "$question" ]; then
+  for i in 1 2 3; do  # its yes button, until the question has gone
+    click_in "$question" 148 68
+    wait_for 3 gone "$question" && break
+  done
+fi
 wait_for 15 screen_is "$original" || fail "the screen did not return to $original"
-wait_for 15 has_windows 2 && xdotool key Return
+wait_for 15 has_windows 2 && { confirm || fail "the text after the trial did not close"; }
 wait_for 10 has_windows 1 || true
 sleep 0.5
 form=$(window_of_size 800x600)
