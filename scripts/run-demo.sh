@@ -4,9 +4,9 @@
 #   scripts/run-demo.sh [build-folder] [--check]
 #
 # The staging installation is <build>/demo-install (bin/config, bin/libbdsound.so, bin/program.ini,
-# deutsch/, english/). With $DISPLAY set the tool opens on that display and the run is yours; the
-# results go to the usual registry store ($XDG_CONFIG_HOME/Brindel/registry.reg, by default
-# ~/.config/Brindel/registry.reg).
+# deutsch/, english/). With $DISPLAY set (and reachable) the tool opens on that display and the
+# run is yours; the results go to the usual registry store ($XDG_CONFIG_HOME/Brindel/registry.reg,
+# by default ~/.config/Brindel/registry.reg).
 #
 # Without a display the tool runs inside a private X server on the dummy video driver
 # (scripts/xorg-dummy.sh): the script answers every question with yes (sounds go to SDL's disk
@@ -40,11 +40,13 @@ cp -r "$repo/demo/." "$stage/"
 cp "$build/bin/config" "$build/bin/libbdsound.so" "$stage/bin/"
 echo "run-demo: installation staged in $stage"
 
-if [ -n "${DISPLAY:-}" ] && [ "$check" = 0 ]; then
+# A display that cannot be reached (a stale $DISPLAY of a remote shell) counts as none.
+if [ -n "${DISPLAY:-}" ] && [ "$check" = 0 ] && xdpyinfo >/dev/null 2>&1; then
   echo "run-demo: starting $stage/bin/config on $DISPLAY"
-  "$stage/bin/config" || true
+  status=0
+  "$stage/bin/config" || status=$?
   echo "run-demo: results are in ${XDG_CONFIG_HOME:-$HOME/.config}/Brindel/registry.reg"
-  exit 0
+  exit "$status"
 fi
 
 # --- headless: a private X server, answered by xdotool ---
@@ -83,7 +85,7 @@ wait_for() {
 }
 has_windows() { [ "$(count)" -eq "$1" ]; }
 screen_is() { [ "$(screen)" = "$1" ]; }
-shot() { ffmpeg -hide_banner -loglevel error -y -f x11grab -video_size "$(screen)" -i "$display" -frames:v 1 "$1"; }
+shot() { ffmpeg -hide_banner -loglevel error -y -f x11grab -draw_mouse 0 -video_size "$(screen)" -i "$display" -frames:v 1 "$1"; }
 # The window of the given size among the visible ones.
 window_of_size() {
   local w
@@ -157,7 +159,7 @@ wait_for 10 has_windows 1 || true
 sleep 0.5
 form=$(window_of_size 800x600)
 formpos=$(xdotool getwindowgeometry "$form" | awk '/Position:/ { print $2 }')
-ffmpeg -hide_banner -loglevel error -y -f x11grab -video_size 800x600 -i "$display+$formpos" \
+ffmpeg -hide_banner -loglevel error -y -f x11grab -draw_mouse 0 -video_size 800x600 -i "$display+$formpos" \
   -frames:v 1 "$build/demo-screenshot.png"
 step "screenshot of the finished window: $build/demo-screenshot.png"
 click_in "$form" 728 515
