@@ -92,6 +92,17 @@ TEST_P(CodecsRoundTrip, FullBlockOfMixedData) {
   EXPECT_EQ(Unpack(packed, int32_t(in.size()), level), in);
 }
 
+// Noise the size of the level's block. The PPM coder on noise is slow without optimisation;
+// its incompressible case is CodecsPPM.IncompressibleAndRepetitiveData.
+TEST_P(CodecsRoundTrip, FullBlockOfNoise) {
+  const TSFSCompressionLevel level = GetParam();
+  if (level == ppmFastest || level == ppmNormal || level == ppmMax) GTEST_SKIP() << "covered by the PPM tests";
+  const auto in = RandomBytes(size_t(SFSInternalGetBlockSize(level)), 77);
+  auto packed = Pack(in, level);
+  ASSERT_FALSE(packed.empty());
+  EXPECT_EQ(Unpack(packed, int32_t(in.size()), level), in);
+}
+
 TEST_P(CodecsRoundTrip, RefusesEmptyInputAndExpectedSizeBelowOne) {
   const TSFSCompressionLevel level = GetParam();
   TSFSBuffer out{1, 2, 3};
