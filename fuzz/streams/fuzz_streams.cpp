@@ -1,11 +1,19 @@
 // Stream files inside an in-memory container, opened and read in full.
 //
-// Input byte 0 picks the form: even, the rest of the input is the whole file; odd, a sound stream
-// file of the level named by byte 1 is taken and damaged by the rest: byte 2 cuts up to 255
-// bytes off its end, then every three bytes (offset low, offset high, mask) flip bits in it.
+// Input byte 0 picks the form: even, the rest of the input is the whole file, opened read-only;
+// odd, a sound stream file of the level named by byte 1 is taken and damaged by the rest: byte 2
+// cuts up to 255 bytes off its end, byte 3 picks the read size and the edit (below), bytes 4 to 8
+// are the edit's offset, length and new size, then every three bytes (offset low, offset high,
+// mask) flip bits in the file.
+//
+// Edit: with bit 7 of byte 3 the file is opened for writing too (so that the repair of a cut tail
+// is stored), and once it has been read in full some bytes are written at an offset (bit 6 also
+// changes its size); when that succeeds the stream must read back exactly what a plain copy of
+// its bytes says.
+//
 // The sound files are made once per level, with 256-byte blocks so that a short file has many
 // blocks and a chain worth breaking. Every failure must be a platform::Exception; anything else,
-// a crash, a hang or an out-of-bounds access is a finding.
+// a crash, a hang, an out-of-bounds access or a wrong read-back is a finding.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -65,23 +73,59 @@ const TBytes& SoundFile(sfs::TSFSCompressionLevel level) {
   return files.emplace(static_cast<int>(level), LoadRaw("seed.bin")).first->second;
 }
 
-// Bit 7 of the selector opens for writing too, so that the repair of a cut tail is stored.
-void ReadFully(uint8_t chunkSelector) {
-  const uint16_t mode = (chunkSelector & 0x80) ? platform::fmOpenReadWrite : platform::fmOpenRead | platform::fmShareDenyWrite;
-  sfs::TSFSFileStream s(&Container(), "fuzz.bin", mode, "", "", "", sfs::sfsNone);
-  const int32_t chunk = 1 + (chunkSelector & 0x7F) * 37;
+struct TEdit {
+  uint8_t selector = 0;   // bits 0-5: read size; bit 6: change the size; bit 7: writable
+  uint16_t offset = 0;    // where the edit writes, modulo the stream size plus a little
+  uint8_t length = 0;     // bytes written, plus one
+  uint16_t newSize = 0;   // the size set afterwards, modulo twice the stream size plus one
+};
+
+TBytes ReadToEnd(platform::TStream& s, int32_t chunk, int64_t size) {
+  TBytes out;
   std::vector<uint8_t> buffer(static_cast<size_t>(chunk));
-  const int64_t size = s.GetSize();
-  int64_t total = 0;
   for (;;) {
     const int32_t got = s.Read(buffer.data(), chunk);
     if (got <= 0) break;
-    total += got;
-    if (total > size) __builtin_trap();  // more bytes than the stream claims
+    out.insert(out.end(), buffer.begin(), buffer.begin() + got);
+    if (static_cast<int64_t>(out.size()) > size) __builtin_trap();  // more bytes than the stream claims
   }
+  return out;
+}
+
+void ReadAndEdit(const TEdit& edit) {
+  const bool writable = (edit.selector & 0x80) != 0;
+  const uint16_t mode = writable ? platform::fmOpenReadWrite : platform::fmOpenRead | platform::fmShareDenyWrite;
+  auto stream = std::make_unique<sfs::TSFSFileStream>(&Container(), "fuzz.bin", mode, "", "", "", sfs::sfsNone);
+  sfs::TSFSFileStream& s = *stream;
+  const int32_t chunk = 1 + (edit.selector & 0x3F) * 37;
+  const int64_t size = s.GetSize();
+  TBytes model = ReadToEnd(s, chunk, size);
   // Once more from the middle, where the block cache is cold for a different block.
+  std::vector<uint8_t> buffer(static_cast<size_t>(chunk));
   s.Seek(size / 2, platform::soBeginning);
   s.Read(buffer.data(), chunk);
+  // Only a stream that read in full has a known content to edit against.
+  if (!writable || static_cast<int64_t>(model.size()) != size) return;
+
+  const auto offset = static_cast<int64_t>(edit.offset % (size + 300));
+  TBytes patch(static_cast<size_t>(edit.length) + 1);
+  for (size_t i = 0; i < patch.size(); ++i) patch[i] = static_cast<uint8_t>(edit.offset + i * 7);
+  s.Seek(offset, platform::soBeginning);
+  if (s.Write(patch.data(), static_cast<int32_t>(patch.size())) != static_cast<int32_t>(patch.size()))
+    __builtin_trap();  // a refused write must raise, not report a short count
+  const auto end = static_cast<size_t>(offset) + patch.size();
+  if (model.size() < end) model.resize(end, 0);
+  std::copy(patch.begin(), patch.end(), model.begin() + offset);
+  if (edit.selector & 0x40) {
+    const auto newSize = static_cast<int64_t>(edit.newSize % (2 * model.size() + 1));
+    s.SetSize(newSize);
+    model.resize(static_cast<size_t>(newSize), 0);
+  }
+  s.Seek(0, platform::soBeginning);
+  if (ReadToEnd(s, chunk, s.GetSize()) != model) __builtin_trap();
+  stream.reset();
+  sfs::TSFSFileStream again(&Container(), "fuzz.bin", platform::fmOpenRead, "", "", "", sfs::sfsNone);
+  if (ReadToEnd(again, 4096, again.GetSize()) != model) __builtin_trap();
 }
 
 }  // namespace
@@ -89,11 +133,11 @@ void ReadFully(uint8_t chunkSelector) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   TBytes file;
-  uint8_t chunkSelector = 0;
+  TEdit edit;
   if ((data[0] & 1) == 0) {
     file.assign(data + 1, data + size);
   } else {
-    if (size < 4) return 0;
+    if (size < 9) return 0;
     // ppmMax needs a 50 MB model per block; the other PPM levels cover the same coder.
     int level = 1 + data[1] % 9;
     if (level == static_cast<int>(sfs::ppmMax)) level = static_cast<int>(sfs::ppmFastest);
@@ -103,15 +147,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       return 0;
     }
     file.resize(file.size() - std::min<size_t>(file.size(), data[2]));
-    chunkSelector = data[3];
-    for (size_t i = 4; i + 2 < size && !file.empty(); i += 3) {
+    edit.selector = data[3];
+    edit.offset = static_cast<uint16_t>(data[4] | (data[5] << 8));
+    edit.length = data[6];
+    edit.newSize = static_cast<uint16_t>(data[7] | (data[8] << 8));
+    for (size_t i = 9; i + 2 < size && !file.empty(); i += 3) {
       const size_t offset = (data[i] | (data[i + 1] << 8)) % file.size();
       file[offset] ^= data[i + 2];
     }
   }
   try {
     StoreRaw("fuzz.bin", file);
-    ReadFully(chunkSelector);
+    ReadAndEdit(edit);
   } catch (const platform::Exception&) {
   }
   return 0;
