@@ -28,7 +28,7 @@ uint32_t BitwiseCRC16(const uint8_t* p, size_t n) {
 }
 
 // Every length up to a few words and some long ones, at every offset from an aligned start, so
-// that each split between whole 8-byte steps and the byte-wise tail is walked.
+// that each split between whole 16-byte steps and the byte-wise tail is walked.
 TEST(CodecsChecksum, FullAgreesWithTheBitwiseCRCAtEveryLengthAndAlignment) {
   std::mt19937 rng(17);
   std::vector<uint8_t> data(70000 + 16);
