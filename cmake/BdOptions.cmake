@@ -17,8 +17,11 @@ endif()
 # bd_library(name SOURCES ... DEPS ...): one static library per folder of src/.
 function(bd_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
-  list(FILTER ARG_SOURCES INCLUDE REGEX "\\.(cpp|c)$")
-  if(NOT ARG_SOURCES)
+  # Headers stay in the target's sources (AUTOMOC reads them); only compiled files decide
+  # whether there is a library to build.
+  set(compiled ${ARG_SOURCES})
+  list(FILTER compiled INCLUDE REGEX "\\.(cpp|c)$")
+  if(NOT compiled)
     # Nothing to compile yet: an interface target keeps the layers above linkable.
     add_library(${name} INTERFACE)
     target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
