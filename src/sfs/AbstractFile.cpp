@@ -150,11 +150,19 @@ void TSFSDiskFile::SetSize(int64_t NewSize) {
     // With room to spare the file just grows (blocks come as pages are written, which keeps the
     // file system's extent map simple). Close to full, the blocks are reserved now, so that a
     // full disk fails this size change and not a later page write.
-    struct statvfs vfs {};
-    const bool roomy = ::fstatvfs(FHandle, &vfs) == 0 &&
-                       static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize) >
-                           (NewSize - old) + cReserveMargin;
-    rc = roomy ? EOPNOTSUPP : ::posix_fallocate(FHandle, old, NewSize - old);
+    // The free space is looked up again once this file has grown by a quarter of the margin
+    // since the last look, so that steady growth in small steps costs no extra call each time.
+    const int64_t grow = NewSize - old;
+    if (FGrownSinceLook + grow > cReserveMargin / 4 || FRoomAtLook - FGrownSinceLook - grow <= cReserveMargin) {
+      struct statvfs vfs {};
+      FRoomAtLook = ::fstatvfs(FHandle, &vfs) == 0
+                        ? static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize)
+                        : 0;
+      FGrownSinceLook = 0;
+    }
+    const bool roomy = FRoomAtLook - FGrownSinceLook - grow > cReserveMargin;
+    rc = roomy ? EOPNOTSUPP : ::posix_fallocate(FHandle, old, grow);
+    if (rc == 0 || rc == EOPNOTSUPP) FGrownSinceLook += grow;
     if (rc == EOPNOTSUPP || rc == EINVAL) rc = ::ftruncate(FHandle, NewSize) == 0 ? 0 : errno;
   } else if (::ftruncate(FHandle, NewSize) != 0) {
     rc = errno;

@@ -80,6 +80,8 @@ class TSFSDiskFile : public TSFSAbstractFile {
   int32_t FHandle = -1;
   std::string FDirectory;
   int64_t FPos = 0;  // reads and writes are positional; the position lives here
+  int64_t FRoomAtLook = 0;      // free bytes of the file system when last looked up
+  int64_t FGrownSinceLook = 0;  // bytes this file grew by since then
 };
 
 // A file held in memory. It can only be created empty (or from an image, see Load).

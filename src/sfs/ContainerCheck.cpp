@@ -172,9 +172,11 @@ std::vector<std::string> TSingleFileSystem::CheckIntegrity() {
         (e.ParentID >= 0 && (dir.Item(e.ParentID).IsDeleted || !dir.Item(e.ParentID).IsFolder)))
       report(who + ": its folder " + std::to_string(e.ParentID) + " is not a folder");
     else {
+      // A folder further up with a parent out of range is reported as its own record.
       int32_t p = e.ParentID;
-      for (int32_t steps = 0; p >= 0 && steps <= dir.ItemCount(); ++steps) p = dir.Item(p).ParentID;
-      if (p >= 0) report(who + ": its folders form a circle");
+      int32_t steps = 0;
+      for (; p >= 0 && p < dir.ItemCount() && steps <= dir.ItemCount(); ++steps) p = dir.Item(p).ParentID;
+      if (p >= 0 && steps > dir.ItemCount()) report(who + ": its folders form a circle");
     }
     std::string upper;
     for (char c : ElementName(e)) upper += static_cast<char>(AnsiUpperChar(static_cast<uint8_t>(c)));

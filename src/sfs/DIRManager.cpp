@@ -135,6 +135,8 @@ int32_t TDIRArray::FindFile(std::string_view FileName, int32_t currentDir) const
       if (currentDir >= ItemCount()) return erInvalidCurrentDir;
       // The root is its own parent.
       if (currentDir >= 0) curDir = Item(currentDir).ParentID;
+      // A damaged record may name a parent that does not exist.
+      if (curDir < rootID || curDir >= ItemCount()) return erInvalidCurrentDir;
     } else {
       TDirectoryElement key;
       InitDirectoryElement(key);

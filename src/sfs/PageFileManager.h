@@ -57,13 +57,16 @@ class TPageFileManager {
   bool ReadPage(TFFPage& Page, int32_t PageNo, bool bIgnoreEncrypted, const std::string& Key = {}, int32_t DataSize = -1);
   bool WritePage(TFFPage& Page, int32_t PageNo, const std::string& Key = {}, int32_t DataSize = -1);
   // Count consecutive whole pages from FirstPageNo, as Count ReadPage calls of the full data size
-  // would read them: the data of page i lands at Dest + i * PageDataSize, its header in
+  // would read them, in one transfer: the data of page i lands at Dests[i], its header in
   // Headers[i]. Returns the number of pages read, checked and deciphered before the first
-  // failure (FLastError then says why).
-  int32_t ReadPages(int32_t FirstPageNo, int32_t Count, uint8_t* Dest, TPageHeader* Headers, const std::string& Key);
+  // failure (FLastError then says why); pages past the page space fail with
+  // erReadPageHeaderError after the ones before them were read.
+  int32_t ReadPages(int32_t FirstPageNo, int32_t Count, uint8_t* const* Dests, TPageHeader* Headers,
+                    const std::string& Key);
   // Count consecutive whole pages from FirstPageNo under the header Header, as Count WritePage
-  // calls would write them; Src is not changed. Returns the number of pages written.
-  int32_t WritePages(int32_t FirstPageNo, int32_t Count, const uint8_t* Src, const TPageHeader& Header,
+  // calls would write them, in one transfer; the data of page i is Srcs[i] (several entries may
+  // name the same bytes), which stay unchanged. Returns the number of pages written.
+  int32_t WritePages(int32_t FirstPageNo, int32_t Count, const uint8_t* const* Srcs, const TPageHeader& Header,
                      const std::string& Key);
   bool AppendPages(int32_t qty);
   // Grows the file, when it is shorter, so that page LastPageNo has bytes on disk.

@@ -342,47 +342,44 @@ int32_t TSingleFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Count)
   FUFM->GetPages(e, false, h->Position, available, pages);
   if (pages.ItemCount() == 0) throw platform::Exception("TSingleFileSystem.FileRead - no pages were found by UFM.");
   const int32_t d = FPFM->GetPageDataSize();
-  TPageBuffer page(d);
-  std::string key;
-  ExpectedPageHeader(e, *h, page, key);
+  const int64_t pos = h->Position;
   // A file with a password of its own is read with its key; otherwise the page file's default.
   const std::string& readKey = e.EncMethod != encNone ? h->Key : std::string();
+  // The pages the range touches (a range that ends on a page boundary is given the next page too).
+  const int32_t need = static_cast<int32_t>(std::min<int64_t>(pages.ItemCount(), (pos + available - 1) / d - pos / d + 1));
+  // Where the bytes of page i of the range start in it and how many of them are wanted; never
+  // past the end of the file, even when the caller asked for more.
+  auto slice = [&](int32_t i, int64_t done, int32_t& off, int32_t& chunk) {
+    off = i == 0 ? static_cast<int32_t>(pos % d) : 0;
+    chunk = static_cast<int32_t>(std::min<int64_t>(d - off, available - done));
+  };
+  TPageBuffer edges(2 * d);  // a partly wanted first and last page
+  uint8_t* out = static_cast<uint8_t*>(Buffer);
   int64_t done = 0;
-  for (int32_t i = 0; i < pages.ItemCount() && done < available;) {
-    const int32_t off = i == 0 ? static_cast<int32_t>(h->Position % d) : 0;
-    // Never past the end of the file, even when the caller asked for more.
-    const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(d - off, available - done));
-    uint8_t* dest = static_cast<uint8_t*>(Buffer) + done;
-    if (off == 0 && chunk == d) {
-      // A run of whole pages that follow one another on disk goes straight into the caller's
-      // buffer in one transfer.
-      int32_t run = 1;
-      while (i + run < pages.ItemCount() && run < cMaxRunPages && pages[i + run] == pages[i] + run &&
-             available - done >= int64_t{run + 1} * d)
-        ++run;
-      FRunHeaders.resize(static_cast<size_t>(run));
-      const int32_t ok = FPFM->ReadPages(pages[i], run, dest, FRunHeaders.data(), readKey);
-      int32_t good = 0;
-      while (good < ok && FRunHeaders[static_cast<size_t>(good)].PageType == UFPage) ++good;
-      done += int64_t{good} * d;
-      if (good < run) {
-        FLastError = good < ok ? erReadPageFailed : FPFM->FLastError;
-        break;
-      }
-      i += run;
-      continue;
+  for (int32_t i = 0; i < need && done < available;) {
+    // A run of pages that follow one another on disk moves in one transfer: whole pages straight
+    // into the caller's buffer, a partly wanted page into a page buffer of its own.
+    int32_t run = 1;
+    while (i + run < need && run < cMaxRunPages && pages[i + run] == pages[i] + run) ++run;
+    FRunHeaders.resize(static_cast<size_t>(run));
+    FRunPages.resize(static_cast<size_t>(run));
+    for (int32_t k = 0, off, chunk, at = 0; k < run; ++k, at += chunk) {
+      slice(i + k, done + at, off, chunk);
+      FRunPages[static_cast<size_t>(k)] = off == 0 && chunk == d ? out + done + at : edges.pData + (k == 0 ? 0 : d);
     }
-    if (!FPFM->ReadPage(page, pages[i], false, readKey, -1)) {
-      FLastError = FPFM->FLastError;
+    const int32_t ok = FPFM->ReadPages(pages[i], run, FRunPages.data(), FRunHeaders.data(), readKey);
+    int32_t good = 0;
+    for (int32_t off, chunk; good < ok && FRunHeaders[static_cast<size_t>(good)].PageType == UFPage; ++good) {
+      slice(i + good, done, off, chunk);
+      const uint8_t* from = FRunPages[static_cast<size_t>(good)];
+      if (from != out + done) std::memcpy(out + done, from + off, static_cast<size_t>(chunk));
+      done += chunk;
+    }
+    if (good < run) {
+      FLastError = good < ok ? erReadPageFailed : FPFM->FLastError;
       break;
     }
-    if (page.PageHeader.PageType != UFPage) {
-      FLastError = erReadPageFailed;
-      break;
-    }
-    std::memcpy(dest, page.pData + off, static_cast<size_t>(chunk));
-    done += chunk;
-    ++i;
+    i += run;
   }
   h->Position += done;
   return static_cast<int32_t>(done);
@@ -415,45 +412,55 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
   int64_t done = 0;
   if (pages.ItemCount() > 0) {
     const int32_t d = FPFM->GetPageDataSize();
+    const int64_t pos = h->Position;
     TPageBuffer page(d);
     std::string key;
     ExpectedPageHeader(e, *h, page, key);
     const TPageHeader expected = page.PageHeader;
     const std::string& readKey = e.EncMethod != encNone ? h->Key : std::string();
-    for (int32_t i = 0; i < pages.ItemCount() && done < Count;) {
-      const int32_t off = i == 0 ? static_cast<int32_t>(h->Position % d) : 0;
-      const int32_t chunk = static_cast<int32_t>(std::min<int64_t>(d - off, Count - done));
-      const uint8_t* src = static_cast<const uint8_t*>(Buffer) + done;
-      if (off == 0 && chunk == d) {
-        int32_t run = 1;
-        while (i + run < pages.ItemCount() && run < cMaxRunPages && pages[i + run] == pages[i] + run &&
-               Count - done >= int64_t{run + 1} * d)
-          ++run;
-        const int32_t ok = FPFM->WritePages(pages[i], run, src, expected, key);
-        done += int64_t{ok} * d;
-        if (ok < run) {
-          FLastError = FPFM->FLastError;
-          break;
+    const int32_t need = static_cast<int32_t>(std::min<int64_t>(pages.ItemCount(), (pos + Count - 1) / d - pos / d + 1));
+    auto slice = [&](int32_t i, int64_t at, int32_t& off, int32_t& chunk) {
+      off = i == 0 ? static_cast<int32_t>(pos % d) : 0;
+      chunk = static_cast<int32_t>(std::min<int64_t>(d - off, Count - at));
+    };
+    TPageBuffer edges(2 * d);  // a partly written first and last page, completed before writing
+    const uint8_t* in = static_cast<const uint8_t*>(Buffer);
+    for (int32_t i = 0; i < need && done < Count;) {
+      // A run of pages that follow one another on disk goes out in one transfer; a page the
+      // write covers only in part is completed in a page buffer first.
+      int32_t run = 1;
+      while (i + run < need && run < cMaxRunPages && pages[i + run] == pages[i] + run) ++run;
+      FRunSources.resize(static_cast<size_t>(run));
+      bool stop = false;
+      for (int32_t k = 0, off, chunk, at = 0; k < run; ++k, at += chunk) {
+        slice(i + k, done + at, off, chunk);
+        if (off == 0 && chunk == d) {
+          FRunSources[static_cast<size_t>(k)] = in + done + at;
+          continue;
         }
-        i += run;
-        continue;
+        uint8_t* edge = edges.pData + (k == 0 ? 0 : d);
+        // A page appended by this write holds nothing yet: it starts as zeros, not from disk.
+        if ((pos / d + i + k) * d >= oldSize) {
+          std::memset(edge, 0, static_cast<size_t>(d));
+        } else if (!FPFM->ReadPage(page, pages[i + k], false, readKey, -1)) {
+          FLastError = FPFM->FLastError;
+          run = k;  // the pages before it still go out
+          stop = true;
+          break;
+        } else {
+          std::memcpy(edge, page.pData, static_cast<size_t>(d));
+        }
+        std::memcpy(edge + off, in + done + at, static_cast<size_t>(chunk));
+        FRunSources[static_cast<size_t>(k)] = edge;
       }
-      // A page appended by this write holds nothing yet: it starts as zeros, not from disk.
-      const int64_t pageStart = (h->Position / d + i) * d;
-      if (pageStart >= oldSize) {
-        page.Zero();
-      } else if (!FPFM->ReadPage(page, pages[i], false, readKey, -1)) {
+      const int32_t ok = FPFM->WritePages(pages[i], run, FRunSources.data(), expected, key);
+      for (int32_t k = 0, off, chunk; k < ok; ++k, done += chunk) slice(i + k, done, off, chunk);
+      if (ok < run) {
         FLastError = FPFM->FLastError;
         break;
       }
-      page.PageHeader = expected;
-      std::memcpy(page.pData + off, src, static_cast<size_t>(chunk));
-      if (!FPFM->WritePage(page, pages[i], key, -1)) {
-        FLastError = FPFM->FLastError;
-        break;
-      }
-      done += chunk;
-      ++i;
+      if (stop) break;
+      i += run;
     }
   }
   h->Position += done;
@@ -583,7 +590,8 @@ bool TSingleFileSystem::RenameFile(const std::string& OldName, const std::string
     return false;
   }
   // A folder cannot move into its own subtree.
-  for (int32_t p = parent, steps = 0; p >= 0 && steps <= FDM->ItemCount(); p = FDM->DIR().Item(p).ParentID, ++steps)
+  for (int32_t p = parent, steps = 0; p >= 0 && p < FDM->ItemCount() && steps <= FDM->ItemCount();
+       p = FDM->DIR().Item(p).ParentID, ++steps)
     if (p == item) {
       FLastError = erRenameFileError;
       return false;

@@ -193,7 +193,10 @@ class TSingleFileSystem {
   bool FInMemory = false;
   int32_t FLastError = 0;
   std::shared_ptr<TSFSFaultPlan> FFaultPlan;
+  // Per-transfer lists of FileRead / FileWrite, kept to spare allocations.
   std::vector<TPageHeader> FRunHeaders;
+  std::vector<uint8_t*> FRunPages;
+  std::vector<const uint8_t*> FRunSources;
 };
 
 }  // namespace sfs

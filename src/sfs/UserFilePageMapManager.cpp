@@ -94,6 +94,7 @@ bool TUserFilePageMapManager::AppendPages(TDirectoryElement& FileRec, int32_t Pa
   TIntegerArray* pm = nullptr;
   TIntegerArray* dm = nullptr;
   int32_t saveFrom = 0, saveCount = 0;
+  int32_t newMapPages = 0;  // map pages taken by this call, at the end of the map-page array
   if (FileRec.FirstMapPageNo == -1) {
     const int32_t mapPages = MapPagesFor(PageCount);
     TIntegerArray maps;
@@ -110,6 +111,7 @@ bool TUserFilePageMapManager::AppendPages(TDirectoryElement& FileRec, int32_t Pa
     dm = UFMaps.Insert(maps[0], std::make_unique<TIntegerArray>(0, 10, 25));
     saveFrom = 0;
     saveCount = mapPages;
+    newMapPages = mapPages;
   } else {
     GetMaps(FileRec, pm, dm);
     const int32_t pc = MapPagesFor(dm->ItemCount() + PageCount) - pm->ItemCount();
@@ -123,12 +125,25 @@ bool TUserFilePageMapManager::AppendPages(TDirectoryElement& FileRec, int32_t Pa
       }
       saveFrom = pm->ItemCount() - 1;
       saveCount = pc + 1;
+      newMapPages = pc;
       for (int32_t i = 0; i < TempPages.ItemCount(); ++i) pm->Append(TempPages[i]);
     }
   }
   const int32_t DesiredPageNo = dm->ItemCount() > 0 ? dm->Last() + 1 : 1;
   const bool IsUniform = PFMHandle.FHeader.ExtentPageCount < dm->ItemCount() + PageCount;
   if (!FSMHandle.GetPages(PageCount, DesiredPageNo, TempPages, IsUniform)) {
+    // The map pages taken above give way again: they are not linked on disk yet, and a map that
+    // listed them would leave them to no one or break the chain at the next append.
+    TIntegerArray taken;
+    for (int32_t i = pm->ItemCount() - newMapPages; i < pm->ItemCount(); ++i) taken.Append((*pm)[i]);
+    if (newMapPages == pm->ItemCount()) {
+      UFPMMaps.Delete(FileRec.FirstMapPageNo);
+      UFMaps.Delete(FileRec.FirstMapPageNo);
+      FileRec.FirstMapPageNo = -1;
+    } else {
+      pm->SetSize(pm->ItemCount() - newMapPages);
+    }
+    if (taken.ItemCount() > 0) FSMHandle.FreePages(taken);
     FLastError = erDiskFull;
     return false;
   }
@@ -140,7 +155,8 @@ bool TUserFilePageMapManager::AppendPages(TDirectoryElement& FileRec, int32_t Pa
     TPageHeader zeroHeader{};
     zeroHeader.NextPageNo = -1;
     zeroHeader.PageType = UFPage;
-    std::vector<uint8_t> zeros;
+    const std::vector<uint8_t> zeros(static_cast<size_t>(d), 0);
+    std::vector<const uint8_t*> sources;
     for (int32_t i = firstNew; i < dm->ItemCount();) {
       if ((int64_t{i} + 1) * d > FWholeFrom && int64_t{i} * d < FWholeTo) {
         ++i;
@@ -151,8 +167,8 @@ bool TUserFilePageMapManager::AppendPages(TDirectoryElement& FileRec, int32_t Pa
       while (i + run < dm->ItemCount() && run < 256 && (*dm)[i + run] == (*dm)[i] + run &&
              !((int64_t{i + run} + 1) * d > FWholeFrom && int64_t{i + run} * d < FWholeTo))
         ++run;
-      if (zeros.size() < static_cast<size_t>(run * d)) zeros.assign(static_cast<size_t>(run * d), 0);
-      PFMHandle.WritePages((*dm)[i], run, zeros.data(), zeroHeader, {});
+      sources.assign(static_cast<size_t>(run), zeros.data());
+      PFMHandle.WritePages((*dm)[i], run, sources.data(), zeroHeader, {});
       i += run;
     }
   }

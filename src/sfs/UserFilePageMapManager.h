@@ -5,7 +5,8 @@
 // size). Maps are read once into two caches keyed by FirstMapPageNo (a cache that passes 100
 // files is dropped as a whole). Operations that change FirstMapPageNo change it in the caller's
 // record, which the caller writes back; none of them changes FileSize. Allocation failures
-// return false with FLastError erDiskFull; an inconsistent map chain throws.
+// return false with FLastError erDiskFull and leave the file's map as it was (map pages taken
+// for the failed growth are given back); an inconsistent map chain throws.
 #pragma once
 
 #include <cstdint>

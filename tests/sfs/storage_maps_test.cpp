@@ -340,3 +340,48 @@ TEST(StoragePageMaps, SizeBeyondTheChainIsRefused) {
     EXPECT_STREQ(e.what(), "TUserFilePageMapManager.GetMaps - Invalid page No in map chain.");
   }
 }
+
+// Growth that gets its new map page but not its data pages (they need the file to grow, which
+// fails) gives the map page back: no page is left to no one, the record keeps its map, and a
+// later growth links its map pages properly.
+TEST(StoragePageMaps, FailedGrowthGivesItsMapPagesBack) {
+  auto plan = std::make_shared<TSFSFaultPlan>();
+  plan->Kinds = TSFSFaultPlan::fkSize;
+  plan->Sticky = false;
+  TSingleFileSystem fs;
+  fs.SetFaultPlan(plan);
+  fs.CreateInMemory(Geometry(1024));
+  const int64_t full = int64_t{fs.UFM().PagesPerMapPage()} * fs.PageDataSize();  // one full map page
+  // A file with a full map page, then a new file that needs more than an extent.
+  for (const bool newFile : {false, true}) {
+    const std::string name = newFile ? "new" : "grown";
+    const int32_t h = fs.FileOpen(name, platform::fmCreate);
+    if (!newFile) {
+      ASSERT_EQ(fs.FileSetSize(h, full), full);
+    }
+    TDirectoryElement before;
+    ASSERT_TRUE(fs.GetFileInfo(name, before));
+    const int64_t failures = plan->Failures;
+    plan->FailAt = plan->Count + 1;
+    EXPECT_EQ(fs.FileSetSize(h, newFile ? 9 * 1000 : full + 1), erDiskFull) << name;
+    EXPECT_EQ(plan->Failures, failures + 1) << name;
+    TDirectoryElement after;
+    ASSERT_TRUE(fs.GetFileInfo(name, after));
+    EXPECT_EQ(after.FirstMapPageNo, before.FirstMapPageNo) << name;
+    EXPECT_EQ(fs.CheckIntegrity(), std::vector<std::string>()) << name;
+    plan->FailAt = -1;
+    ASSERT_EQ(fs.FileSetSize(h, full + 1), full + 1) << name;
+    fs.FileClose(h);
+  }
+  TSingleFileSystem back;
+  back.OpenFromImage(fs.SaveToImage());
+  EXPECT_EQ(back.CheckIntegrity(), std::vector<std::string>());
+  for (const char* name : {"grown", "new"}) {
+    TDirectoryElement e;
+    ASSERT_TRUE(back.GetFileInfo(name, e));
+    TIntegerArray* pm = nullptr;
+    TIntegerArray* dm = nullptr;
+    back.UFM().GetMaps(e, pm, dm);
+    EXPECT_EQ(pm->ItemCount(), 2) << name;
+  }
+}

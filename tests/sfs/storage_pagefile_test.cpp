@@ -108,7 +108,9 @@ TEST(StoragePageFile, RunsReadAndWriteLikeSinglePages) {
   TPageHeader header{};
   header.NextPageNo = -1;
   header.PageType = UFPage;
-  ASSERT_EQ(fs.PFM().WritePages(pages[0], 16, data.data(), header, {}), 16);
+  std::vector<const uint8_t*> sources;
+  for (int32_t i = 0; i < 16; ++i) sources.push_back(data.data() + i * d);
+  ASSERT_EQ(fs.PFM().WritePages(pages[0], 16, sources.data(), header, {}), 16);
   TPageBuffer page(d);
   for (int32_t i = 0; i < 16; ++i) {
     ASSERT_TRUE(fs.PFM().ReadPage(page, pages[0] + i, false));
@@ -116,13 +118,15 @@ TEST(StoragePageFile, RunsReadAndWriteLikeSinglePages) {
   }
   std::vector<uint8_t> back(data.size());
   std::vector<TPageHeader> headers(16);
-  EXPECT_EQ(fs.PFM().ReadPages(pages[0], 16, back.data(), headers.data(), {}), 16);
+  std::vector<uint8_t*> dests;
+  for (int32_t i = 0; i < 16; ++i) dests.push_back(back.data() + i * d);
+  EXPECT_EQ(fs.PFM().ReadPages(pages[0], 16, dests.data(), headers.data(), {}), 16);
   EXPECT_EQ(back, data);
   // A damaged page in the middle stops the run there.
   auto image = fs.SaveToImage();
   image[280 + static_cast<size_t>(pages[0] + 5) * 4096 + 40] ^= 1;
   TSingleFileSystem other;
   other.OpenFromImage(image);
-  EXPECT_EQ(other.PFM().ReadPages(pages[0], 16, back.data(), headers.data(), {}), 5);
+  EXPECT_EQ(other.PFM().ReadPages(pages[0], 16, dests.data(), headers.data(), {}), 5);
   EXPECT_EQ(other.PFM().FLastError, erCRCError);
 }

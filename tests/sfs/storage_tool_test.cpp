@@ -153,3 +153,27 @@ TEST(StorageTool, FailuresExitWithOne) {
   EXPECT_EQ(Sfs("get " + d + " f " + (dir / "out")), 1);
   EXPECT_FALSE(std::filesystem::exists(dir / "out"));
 }
+
+// A put that fills the disk (a small tmpfs; needs the right to mount, skipped without it) fails
+// with exit 1 and "disk full", keeps what was stored before, and leaves a container that check
+// finds sound.
+TEST(StorageTool, PutOnAFullDiskFailsCleanly) {
+  TTempDir dir;
+  const std::string mnt = dir / "small";
+  std::filesystem::create_directory(mnt);
+  if (std::system(("mount -t tmpfs -o size=1m tmpfs " + mnt + " 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::string c = mnt + "/c.sfs";
+  ASSERT_EQ(Sfs("create " + c), 0);
+  Save(dir / "keep", RandomBytes(200000, 1));
+  Save(dir / "big", RandomBytes(3 << 20, 2));
+  ASSERT_EQ(Sfs("put " + c + " keep " + (dir / "keep")), 0);
+  ASSERT_EQ(Sfs("put " + c + " keep " + (dir / "big"), dir / "full"), 1);
+  EXPECT_NE(Text(dir / "full.err").find("disk full"), std::string::npos) << Text(dir / "full.err");
+  EXPECT_EQ(Sfs("get " + c + " keep " + (dir / "back")), 0);
+  EXPECT_EQ(Load(dir / "back"), RandomBytes(200000, 1));
+  EXPECT_EQ(Sfs("check " + c, dir / "check"), 0) << Text(dir / "check");
+  EXPECT_EQ(Sfs("ls " + c, dir / "ls"), 0);
+  EXPECT_EQ(Text(dir / "ls"), "keep\n");
+  std::system(("umount -l " + mnt).c_str());
+}
