@@ -75,6 +75,7 @@ class TPPMModel {
   TContext* CreateSuccessors(bool skip);
   void UpdateModel();
   void NextContext();
+  void PrefetchLikelySuccessor();
   uint16_t& BinSumm();
   TSee* MakeEscFreq(int numUnmasked, uint32_t& escFreq);
   void Update1(TState* p);
