@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include "app/uGlobal.h"
+#include "sound/Synchronizer.h"
 
 namespace app {
 
@@ -46,6 +47,19 @@ TDialogService& Dialogs() {
 
 void SetDialogService(TDialogService* service) { Current() = service; }
 
+namespace {
+sound::TQueuedSynchronizer& UiSync() {
+  // Queued calls wake the event loop; the application object outlives every waiting thread.
+  static sound::TQueuedSynchronizer sync([] {
+    if (QCoreApplication* app = QCoreApplication::instance())
+      QMetaObject::invokeMethod(app, [] { UiSync().CheckSynchronize(); }, Qt::QueuedConnection);
+  });
+  return sync;
+}
+}  // namespace
+
+sound::TSynchronizer& UiSynchronizer() { return UiSync(); }
+
 bool AskRetryCancel(const std::string& text) {
   auto ask = [&text] {
     QMessageBox box;
@@ -61,7 +75,7 @@ bool AskRetryCancel(const std::string& text) {
   if (app == nullptr) return false;
   if (QThread::currentThread() == app->thread()) return ask();
   bool retry = false;
-  QMetaObject::invokeMethod(app, [&] { retry = ask(); }, Qt::BlockingQueuedConnection);
+  UiSync().Synchronize([&] { retry = ask(); });
   return retry;
 }
 

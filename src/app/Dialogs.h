@@ -26,10 +26,21 @@ void SetDialogService(TDialogService* service);
 
 }  // namespace app
 
+namespace sound {
+class TSynchronizer;
+}
+
 namespace app {
 
+// The user-interface thread's synchronizer: another thread (the sound player's, a reader of the
+// file access facade) runs a call there and waits until it has returned. The call runs from the
+// event loop, or earlier when code on the user-interface thread that waits for such a thread
+// serves it with CheckSynchronize (the sound player does so while it ends).
+sound::TSynchronizer& UiSynchronizer();
+
 // The file access facade's Retry/Cancel question (true: Retry). May be called from any thread:
-// off the user-interface thread it runs there and the caller waits for the answer.
+// off the user-interface thread it runs there through UiSynchronizer and the caller waits for the
+// answer.
 bool AskRetryCancel(const std::string& text);
 
 }  // namespace app

@@ -1,28 +1,18 @@
 #include "app/SoundOutput.h"
 
-#include <QCoreApplication>
-#include <QObject>
-
+#include "app/Dialogs.h"
 #include "sound/GlobalPlayer.h"
-#include "sound/Synchronizer.h"
 
 namespace app {
 
 namespace {
 
-// The sound player thread; its finished events reach the user-interface thread through the
-// application's event loop.
+// The sound player thread. Its finished events and the facade's questions of its reads reach the
+// user-interface thread through the one UiSynchronizer, which the player serves while it ends.
 class TGlobalPlayerOutput : public TSoundOutput {
  public:
   explicit TGlobalPlayerOutput(const std::string& libName)
-      : FSync([this] {
-          // Player thread: ask the user-interface thread to run the waiting call. Posted calls
-          // to a receiver that is gone are dropped; the receiver outlives the player thread.
-          QMetaObject::invokeMethod(&FReceiver, [this] { FSync.CheckSynchronize(); },
-                                    Qt::QueuedConnection);
-        }) {
-    FPlayer = std::make_unique<sound::TGlobalPlayer>("Config", &FSync, libName);
-  }
+      : FPlayer(std::make_unique<sound::TGlobalPlayer>("Config", &UiSynchronizer(), libName)) {}
   ~TGlobalPlayerOutput() override {
     FPlayer.reset();  // waits for the thread, running its synchronised calls meanwhile
   }
@@ -33,8 +23,6 @@ class TGlobalPlayerOutput : public TSoundOutput {
   void StopAll(bool doOnPlayingFinished) override { FPlayer->StopAll(doOnPlayingFinished); }
 
  private:
-  QObject FReceiver;
-  sound::TQueuedSynchronizer FSync;
   std::unique_ptr<sound::TGlobalPlayer> FPlayer;
 };
 

@@ -125,7 +125,7 @@ class TWindowRun {
     app::TFormServices fs;
     fs.ms100Interval = 5;
     fs.loopInterval = loopInterval;
-    fs.guardInterval = 10;
+    fs.guardInterval = guardInterval;
     if (realSound) {
       fs.CreateSoundPlayer = [this] { return app::CreateGlobalPlayerOutput(soundLib); };
     } else {
@@ -239,6 +239,7 @@ class TWindowRun {
   bool realSound = false;
   std::string soundLib;  // real sound: the library to load
   int loopInterval = 5000;
+  int guardInterval = 10;
   std::function<int64_t()> flashVersion;
   std::function<int(int trial)> trialAnswer;
   std::function<std::optional<bool>(TWindowRun&, const std::string& question)> mediaAnswer;
