@@ -1,4 +1,5 @@
-// Opens a container image held in memory and reads every file in it, then runs the check.
+// Opens a container image held in memory and reads every file in it, then runs the check; then
+// opens it for writing and changes every file in it, then runs the check again.
 //
 // The input is taken two ways, chosen by its first byte: as a whole container image (odd), or
 // (even) as a list of byte changes applied to a sound container with folders, files of several
@@ -64,6 +65,30 @@ void ReadEverything(sfs::TSingleFileSystem& fs) {
   fs.CheckIntegrity();
 }
 
+// Changes on top of whatever the image holds: growing, overwriting, shrinking, a new file in a
+// new folder and a deletion, then the check again.
+void ChangeEverything(sfs::TSingleFileSystem& fs) {
+  std::vector<uint8_t> data(9000, 0x5A);
+  const auto list = fs.ListFiles();
+  for (const auto& entry : list) {
+    if (entry.Element.IsFolder) continue;
+    const std::string password = entry.Element.EncMethod ? "secret" : "";
+    const int32_t h = fs.FileOpen(entry.Path, platform::fmOpenReadWrite, password);
+    if (h <= 0) continue;
+    fs.FileSeek(h, 0, 500);
+    fs.FileWrite(h, data.data(), static_cast<int32_t>(data.size()));
+    fs.FileSetSize(h, 700);
+    fs.FileClose(h);
+  }
+  const int32_t h = fs.FileOpen("n/e/w", platform::fmCreate);
+  if (h > 0) {
+    fs.FileWrite(h, data.data(), static_cast<int32_t>(data.size()));
+    fs.FileClose(h);
+  }
+  if (!list.empty()) fs.DeleteFile(list.front().Path);
+  fs.CheckIntegrity();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -85,8 +110,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   try {
     sfs::TSingleFileSystem fs;
-    fs.OpenFromImage(std::move(image), password, true);
+    fs.OpenFromImage(image, password, true);
     ReadEverything(fs);
+  } catch (const platform::Exception&) {
+  }
+  try {
+    sfs::TSingleFileSystem fs;
+    fs.OpenFromImage(std::move(image), password, false);
+    ChangeEverything(fs);
   } catch (const platform::Exception&) {
   }
   return 0;
