@@ -2,23 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "crypto/CryptUtil.h"
 #include "crypto/Hash.h"
 #include "crypto/Rijndael.h"
+#include "TestBytes.h"
 
 namespace crypto {
 namespace {
 
-std::string Bytes(size_t n, uint32_t seed) {
-  std::mt19937 gen(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(gen());
-  return s;
-}
+using testdata::Bytes;
 
 std::string Encoded(TCipher& c, std::string data) {
   c.EncodeBuffer(data.data(), data.data(), static_cast<int32_t>(data.size()));

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -13,16 +12,12 @@
 #include "crypto/Protection.h"
 #include "crypto/Rijndael.h"
 #include "crypto/StringFormat.h"
+#include "TestBytes.h"
 
 namespace crypto {
 namespace {
 
-std::string Bytes(size_t n, uint32_t seed) {
-  std::mt19937 gen(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(gen());
-  return s;
-}
+using testdata::Bytes;
 
 std::string ThrownMessage(const std::function<void()>& f) {
   try {

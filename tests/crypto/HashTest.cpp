@@ -3,21 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <string>
 
 #include "crypto/Hash.h"
 #include "crypto/Rijndael.h"
+#include "TestBytes.h"
 
 namespace crypto {
 namespace {
 
-std::string Bytes(size_t n, uint32_t seed) {
-  std::mt19937 gen(seed);
-  std::string s(n, '\0');
-  for (auto& c : s) c = static_cast<char>(gen());
-  return s;
-}
+using testdata::Bytes;
 
 std::string Digest(THash& h) { return std::string(reinterpret_cast<const char*>(h.DigestKey()), static_cast<size_t>(h.DigestKeySize())); }
 
