@@ -385,13 +385,21 @@ TEST(WindowRunTest, MissingPictureEndsAfterTheCompatibilityEntry) {
   EXPECT_EQ(run.inst.StoreText().find("Switch"), std::string::npos);
 }
 
+// A silent run shows no dialog at all, this message included.
 TEST(WindowRunTest, MissingExeNameStillWritesTheEntry) {
-  TWindowRun run;
-  run.Install("MP3=0\nWAV=0\nRes=0\n");
-  apptest::WriteFile(run.inst.root / "bin" / "program.ini", "[Language]\nConfigIniPath=deutsch\\\n");
-  ASSERT_TRUE(run.Run());
-  EXPECT_EQ(run.dialogs.at(0), "PlainMessage: Exename not found for Compatibility entry");
-  EXPECT_EQ(run.Compat(run.inst.Folder() + "bin/"), app::cCompatibilityData);
+  for (const bool silent : {false, true}) {
+    SCOPED_TRACE(silent ? "silent" : "normal");
+    TWindowRun run;
+    run.Install(silent ? "Silent=1\n" : "MP3=0\nWAV=0\nRes=0\n");
+    apptest::WriteFile(run.inst.root / "bin" / "program.ini", "[Language]\nConfigIniPath=deutsch\\\n");
+    ASSERT_TRUE(run.Run());
+    if (silent) {
+      EXPECT_TRUE(run.dialogs.empty());
+    } else {
+      EXPECT_EQ(run.dialogs.at(0), "PlainMessage: Exename not found for Compatibility entry");
+    }
+    EXPECT_EQ(run.Compat(run.inst.Folder() + "bin/"), app::cCompatibilityData);
+  }
 }
 
 }  // namespace
