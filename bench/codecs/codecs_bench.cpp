@@ -1,7 +1,8 @@
 // The codec layer against the libraries it calls, and the PPM coder against 7-Zip's PPMd.
 //
 // Layer overhead: each iteration codes the same 1 MiB block through the layer and directly with
-// zlib or bzip2, alternately, and reports both speeds and the layer's overhead in percent.
+// zlib or bzip2, alternately, and reports both speeds (by processor time) and the layer's
+// overhead in percent.
 //
 // Checksums: crcFull and crcFast against a byte-wise CRC-16 and zlib's CRC-32.
 //
@@ -64,6 +65,14 @@ std::vector<uint8_t> Block() { return std::vector<uint8_t>(Corpus().begin(), Cor
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+// Processor time of this thread: both sides of a comparison run on it, and other processes on a
+// busy machine do not count against either.
+double ThreadCpu() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
 void ReportPair(benchmark::State& state, double layer, double direct, size_t bytesPerCall) {
   const double n = double(state.iterations()) * double(bytesPerCall) / 1e6;
   state.counters["layer_MBps"] = n / layer;
@@ -80,18 +89,18 @@ void BM_ZlibCompress(benchmark::State& state) {
   std::vector<uint8_t> direct(compressBound(in.size()));
   double tLayer = 0, tDirect = 0;
   for (auto _ : state) {
-    auto t0 = Clock::now();
+    const double t0 = ThreadCpu();
     sfs::TSFSBuffer out;
     int32_t size = 0;
     if (!sfs::SFSInternalCompressBuffer(in.data(), int32_t(in.size()), out, size, level)) state.SkipWithError("layer");
     benchmark::DoNotOptimize(out.data());
-    auto t1 = Clock::now();
+    const double t1 = ThreadCpu();
     uLongf n = direct.size();
     if (compress2(direct.data(), &n, in.data(), in.size(), zlibLevel) != Z_OK) state.SkipWithError("zlib");
     benchmark::DoNotOptimize(direct.data());
-    auto t2 = Clock::now();
-    tLayer += Seconds(t1 - t0);
-    tDirect += Seconds(t2 - t1);
+    const double t2 = ThreadCpu();
+    tLayer += t1 - t0;
+    tDirect += t2 - t1;
   }
   ReportPair(state, tLayer, tDirect, in.size());
 }
@@ -106,19 +115,19 @@ void BM_ZlibDecompress(benchmark::State& state) {
   std::vector<uint8_t> direct(in.size());
   double tLayer = 0, tDirect = 0;
   for (auto _ : state) {
-    auto t0 = Clock::now();
+    const double t0 = ThreadCpu();
     sfs::TSFSBuffer out;
     int32_t size = int32_t(in.size());
     if (!sfs::SFSInternalDecompressBuffer(packed.data(), packedSize, out, size, sfs::zlibNormal))
       state.SkipWithError("layer");
     benchmark::DoNotOptimize(out.data());
-    auto t1 = Clock::now();
+    const double t1 = ThreadCpu();
     uLongf n = direct.size();
     if (uncompress(direct.data(), &n, packed.data(), uLong(packedSize)) != Z_OK) state.SkipWithError("zlib");
     benchmark::DoNotOptimize(direct.data());
-    auto t2 = Clock::now();
-    tLayer += Seconds(t1 - t0);
-    tDirect += Seconds(t2 - t1);
+    const double t2 = ThreadCpu();
+    tLayer += t1 - t0;
+    tDirect += t2 - t1;
   }
   ReportPair(state, tLayer, tDirect, in.size());
 }
@@ -133,21 +142,21 @@ void BM_Bzip2Compress(benchmark::State& state) {
   std::vector<uint8_t> direct(in.size() + in.size() / 100 + 600);
   double tLayer = 0, tDirect = 0;
   for (auto _ : state) {
-    auto t0 = Clock::now();
+    const double t0 = ThreadCpu();
     sfs::TSFSBuffer out;
     int32_t size = 0;
     if (!sfs::SFSInternalCompressBuffer(in.data(), int32_t(in.size()), out, size, level)) state.SkipWithError("layer");
     benchmark::DoNotOptimize(out.data());
-    auto t1 = Clock::now();
+    const double t1 = ThreadCpu();
     unsigned n = unsigned(direct.size());
     if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(direct.data()), &n,
                                  reinterpret_cast<char*>(const_cast<uint8_t*>(in.data())), unsigned(in.size()),
                                  blockSize, 0, 0) != BZ_OK)
       state.SkipWithError("bzip2");
     benchmark::DoNotOptimize(direct.data());
-    auto t2 = Clock::now();
-    tLayer += Seconds(t1 - t0);
-    tDirect += Seconds(t2 - t1);
+    const double t2 = ThreadCpu();
+    tLayer += t1 - t0;
+    tDirect += t2 - t1;
   }
   ReportPair(state, tLayer, tDirect, in.size());
 }
@@ -162,21 +171,21 @@ void BM_Bzip2Decompress(benchmark::State& state) {
   std::vector<uint8_t> direct(in.size());
   double tLayer = 0, tDirect = 0;
   for (auto _ : state) {
-    auto t0 = Clock::now();
+    const double t0 = ThreadCpu();
     sfs::TSFSBuffer out;
     int32_t size = int32_t(in.size());
     if (!sfs::SFSInternalDecompressBuffer(packed.data(), packedSize, out, size, sfs::bzipNormal))
       state.SkipWithError("layer");
     benchmark::DoNotOptimize(out.data());
-    auto t1 = Clock::now();
+    const double t1 = ThreadCpu();
     unsigned n = unsigned(direct.size());
     if (BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(direct.data()), &n, reinterpret_cast<char*>(packed.data()),
                                    unsigned(packedSize), 0, 0) != BZ_OK)
       state.SkipWithError("bzip2");
     benchmark::DoNotOptimize(direct.data());
-    auto t2 = Clock::now();
-    tLayer += Seconds(t1 - t0);
-    tDirect += Seconds(t2 - t1);
+    const double t2 = ThreadCpu();
+    tLayer += t1 - t0;
+    tDirect += t2 - t1;
   }
   ReportPair(state, tLayer, tDirect, in.size());
 }
@@ -202,29 +211,29 @@ uint32_t ByteWiseCRC16(const uint8_t* p, size_t n) {
 }
 
 // crcFull and crcFast over the same 1 MiB block, beside the byte-wise CRC-16 and zlib's CRC-32,
-// alternately.
+// alternately, by processor time.
 void BM_Checksum(benchmark::State& state) {
   const auto in = Block();
   double tFull = 0, tFast = 0, tByteWise = 0, tZlib = 0;
   for (auto _ : state) {
-    auto t0 = Clock::now();
+    const double t0 = ThreadCpu();
     uint32_t full = sfs::CountCRC(in.data(), int32_t(in.size()), sfs::crcFull);
     benchmark::DoNotOptimize(full);
-    auto t1 = Clock::now();
+    const double t1 = ThreadCpu();
     uint32_t fast = sfs::CountCRC(in.data(), int32_t(in.size()), sfs::crcFast);
     benchmark::DoNotOptimize(fast);
-    auto t2 = Clock::now();
+    const double t2 = ThreadCpu();
     uint32_t reference = ByteWiseCRC16(in.data(), in.size());
     benchmark::DoNotOptimize(reference);
-    auto t3 = Clock::now();
+    const double t3 = ThreadCpu();
     uLong zlibCrc = crc32(0, in.data(), uInt(in.size()));
     benchmark::DoNotOptimize(zlibCrc);
-    auto t4 = Clock::now();
+    const double t4 = ThreadCpu();
     if (full != reference) state.SkipWithError("crcFull differs from the byte-wise CRC");
-    tFull += Seconds(t1 - t0);
-    tFast += Seconds(t2 - t1);
-    tByteWise += Seconds(t3 - t2);
-    tZlib += Seconds(t4 - t3);
+    tFull += t1 - t0;
+    tFast += t2 - t1;
+    tByteWise += t3 - t2;
+    tZlib += t4 - t3;
   }
   const double mb = double(state.iterations()) * double(in.size()) / 1e6;
   state.counters["crcFull_MBps"] = mb / tFull;
@@ -242,12 +251,6 @@ struct TPPMCase {
 };
 TPPMCase PPMCase(int64_t level) {
   return level == int(sfs::ppmMax) ? TPPMCase{13, 50} : level == int(sfs::ppmFastest) ? TPPMCase{3, 10} : TPPMCase{5, 25};
-}
-
-double ThreadCpu() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
 double ChildrenCpu() {
