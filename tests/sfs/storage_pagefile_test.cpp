@@ -35,7 +35,7 @@ TEST(StoragePageFile, ChecksumTypes) {
 
 TEST(StoragePageFile, WordWiseChecksumEqualsCountCRC) {
   std::mt19937 rng(3);
-  for (int32_t size : {0, 1, 3, 4, 5, 7, 8, 9, 31, 32, 33, 100, 4063, 4064}) {
+  for (int32_t size : {0, 1, 3, 4, 5, 7, 8, 9, 31, 32, 33, 63, 64, 65, 68, 72, 100, 127, 128, 4063, 4064}) {
     const auto data = RandomBytes(static_cast<size_t>(size), rng());
     EXPECT_EQ(PageCRC(data.data(), size, crcFast), CountCRC(data.data(), size, crcFast)) << size;
     EXPECT_EQ(PageCRC(data.data(), size, crcFull), CountCRC(data.data(), size, crcFull)) << size;
