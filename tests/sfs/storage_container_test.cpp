@@ -167,18 +167,47 @@ TEST(StorageContainer, SetSizeGrowsWithZerosAndShrinks) {
   EXPECT_TRUE(fs.CheckIntegrity().empty());
 }
 
+// Writes that begin and end inside pages keep the rest of those pages, plain and enciphered
+// (with the container's key and with the file's own).
 TEST(StorageContainer, OverwriteInsideAFile) {
-  TSingleFileSystem fs;
-  fs.CreateInMemory();
-  auto data = RandomBytes(20000, 5);
-  WriteFile(fs, "f", data);
-  const int32_t h = fs.FileOpen("f", platform::fmOpenReadWrite);
-  fs.FileSeek(h, 0, 4000);
-  const auto patch = RandomBytes(9000, 6);
-  EXPECT_EQ(fs.FileWrite(h, patch.data(), 9000), 9000);
-  fs.FileClose(h);
-  std::copy(patch.begin(), patch.end(), data.begin() + 4000);
-  EXPECT_EQ(ReadFile(fs, "f"), data);
+  for (const bool enciphered : {false, true}) {
+    TSFSCreateOptions o;
+    if (enciphered) o.Password = "pw";
+    TSingleFileSystem fs;
+    fs.CreateInMemory(o);
+    auto data = RandomBytes(20000, 5);
+    WriteFile(fs, "f", data);
+    if (enciphered) {
+      const int32_t own = fs.FileOpen("own", platform::fmCreate, "fp");
+      ASSERT_EQ(fs.FileWrite(own, data.data(), 20000), 20000);
+      fs.FileClose(own);
+    }
+    const auto patch = RandomBytes(9000, 6);
+    for (const char* name : {"f", "own"}) {
+      if (!enciphered && std::string(name) == "own") continue;
+      const int32_t h = fs.FileOpen(name, platform::fmOpenReadWrite, std::string(name) == "own" ? "fp" : "");
+      ASSERT_GT(h, 0);
+      fs.FileSeek(h, 0, 4000);
+      EXPECT_EQ(fs.FileWrite(h, patch.data(), 9000), 9000);
+      fs.FileSeek(h, 0, 4050);
+      EXPECT_EQ(fs.FileWrite(h, "ab", 2), 2);  // within one page
+      fs.FileClose(h);
+    }
+    auto want = data;
+    std::copy(patch.begin(), patch.end(), want.begin() + 4000);
+    want[4050] = 'a';
+    want[4051] = 'b';
+    EXPECT_EQ(ReadFile(fs, "f"), want) << enciphered;
+    if (enciphered) {
+      const int32_t h = fs.FileOpen("own", platform::fmOpenRead, "fp");
+      std::vector<uint8_t> back(20000);
+      fs.FileSeek(h, 0, 3990);  // a read that starts and ends inside pages
+      EXPECT_EQ(fs.FileRead(h, back.data(), 9100), 9100);
+      EXPECT_EQ(0, std::memcmp(back.data(), want.data() + 3990, 9100));
+      fs.FileClose(h);
+    }
+    EXPECT_TRUE(fs.CheckIntegrity().empty());
+  }
 }
 
 TEST(StorageContainer, ReplaceKeepsACompleteVersionAtEveryStep) {
