@@ -11,42 +11,28 @@
 #include "Tool.h"
 #include "crypto/Rijndael.h"
 #include "crypto/StringFormat.h"
+#include "support/SfsToolRun.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const fs::path& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
-
-struct TRun {
-  int Status;
-  std::string Out;
-  std::string Err;
-};
+using bdtest::ReadFileBytes;
+using bdtest::WriteFileBytes;
+using TRun = bdtest::TToolRun;
 
 class SfsTool : public ::testing::Test {
  protected:
   void SetUp() override {
-    FDir = fs::temp_directory_path() / ("bd_sfs_crypto_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    FDir = fs::temp_directory_path() /
+           ("bd_sfs_crypto_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(FDir);
   }
   void TearDown() override { fs::remove_all(FDir); }
 
   // Runs `sfs Args` with Input on standard input (not a terminal).
   TRun Sfs(const std::string& Args, const std::string& Input = "") {
-    const char* binary = std::getenv("SFS_BINARY");
-    if (binary == nullptr) binary = BD_SFS_BINARY;
-    WriteFile(FDir / "stdin", Input);
-    const std::string command = std::string(binary) + " " + Args + " <" + (FDir / "stdin").string() + " >" +
-                                (FDir / "stdout").string() + " 2>" + (FDir / "stderr").string();
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(FDir / "stdout"), ReadFile(FDir / "stderr")};
+    return bdtest::RunSfs(Args, FDir, Input);
   }
 
   fs::path FDir;
@@ -54,7 +40,7 @@ class SfsTool : public ::testing::Test {
 
 TEST_F(SfsTool, Digest) {
   EXPECT_EQ(Sfs("digest md4", "abc").Out, "a448017aaf21d8525fc10ae87aa6729d\n");
-  WriteFile(FDir / "in", "abc");
+  WriteFileBytes(FDir / "in", "abc");
   const TRun r = Sfs("digest ripemd256 " + (FDir / "in").string());
   EXPECT_EQ(r.Status, 0);
   EXPECT_EQ(r.Out, "afbd6e228b9d8cbbcef5ca2d03e6dba10ac0bc7dcbe4680e1e42d2e975459b65\n");
@@ -81,9 +67,10 @@ TEST_F(SfsTool, Format) {
 }
 
 TEST_F(SfsTool, UsageErrors) {
-  for (const std::string args : {"", "bogus", "digest", "digest sha1", "format encode base32", "digest md4 --nope",
-                                 "random --bits 0", "cipher encode --key 0g", "cipher encode --key 00 --iv 00",
-                                 "cipher encode --pass pass:a --key 00", "cipher encode --pass secret"}) {
+  for (const std::string args :
+       {"", "bogus", "digest", "digest sha1", "format encode base32", "digest md4 --nope",
+        "random --bits 0", "cipher encode --key 0g", "cipher encode --key 00 --iv 00",
+        "cipher encode --pass pass:a --key 00", "cipher encode --pass secret"}) {
     const TRun r = Sfs(args);
     EXPECT_EQ(r.Status, 2) << args << ": " << r.Err;
     EXPECT_EQ(r.Err.rfind("sfs: ", 0), 0u) << args << ": " << r.Err;
@@ -121,7 +108,7 @@ TEST_F(SfsTool, CipherWithPassPhrases) {
   cipher.EncodeBuffer(expected.data(), expected.data(), static_cast<int32_t>(expected.size()));
   EXPECT_EQ(coded.Out, expected);
 
-  WriteFile(FDir / "pw", "secret\nsecond line\n");
+  WriteFileBytes(FDir / "pw", "secret\nsecond line\n");
   EXPECT_EQ(Sfs("cipher decode --pass file:" + (FDir / "pw").string(), coded.Out).Out, plain);
   ::setenv("BD_TEST_PASS", "secret", 1);
   EXPECT_EQ(Sfs("cipher decode --pass env:BD_TEST_PASS", coded.Out).Out, plain);
@@ -138,7 +125,8 @@ TEST_F(SfsTool, CipherWithPassPhrases) {
 }
 
 TEST_F(SfsTool, CipherModesAndMac) {
-  const std::string key = "2b7e151628aed2a6abf7158809cf4f3c", iv = "000102030405060708090a0b0c0d0e0f";
+  const std::string key = "2b7e151628aed2a6abf7158809cf4f3c",
+                    iv = "000102030405060708090a0b0c0d0e0f";
   const std::string plain = crypto::FormatToStr(
       "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51", crypto::fmtHEX);
   const TRun cbc = Sfs("cipher encode --mode cbc --key " + key + " --iv " + iv, plain);
@@ -151,7 +139,8 @@ TEST_F(SfsTool, CipherModesAndMac) {
     const std::string text = "mode round trip of 37 bytes of text..";
     const TRun enc = Sfs(std::string("cipher encode --pass pass:m --mode ") + mode, text);
     EXPECT_EQ(enc.Out.size(), text.size()) << mode;
-    EXPECT_EQ(Sfs(std::string("cipher decode --pass pass:m --mode ") + mode, enc.Out).Out, text) << mode;
+    EXPECT_EQ(Sfs(std::string("cipher decode --pass pass:m --mode ") + mode, enc.Out).Out, text)
+        << mode;
   }
 }
 
@@ -170,44 +159,48 @@ TEST_F(SfsTool, Random) {
 
 // A reader that stops early makes a failed write (exit 1 with a message), not a death by signal.
 TEST_F(SfsTool, ClosedOutputPipeIsAFailure) {
-  const char* binary = std::getenv("SFS_BINARY");
-  if (binary == nullptr) binary = BD_SFS_BINARY;
-  const std::string command = std::string("{ ") + binary + " random --size 200000000 2>" + (FDir / "err").string() +
-                              "; echo $? >" + (FDir / "rc").string() + "; } | head -c 10 >/dev/null";
+  const std::string command = "{ '" + bdtest::SfsToolPath().string() + "'" +
+                              " random --size 200000000 2>" + (FDir / "err").string() +
+                              "; echo $? >" + (FDir / "rc").string() +
+                              "; } | head -c 10 >/dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  EXPECT_EQ(ReadFile(FDir / "rc"), "1\n");
-  EXPECT_EQ(ReadFile(FDir / "err").rfind("sfs: cannot write standard output", 0), 0u) << ReadFile(FDir / "err");
+  EXPECT_EQ(ReadFileBytes(FDir / "rc"), "1\n");
+  EXPECT_EQ(ReadFileBytes(FDir / "err").rfind("sfs: cannot write standard output", 0), 0u)
+      << ReadFileBytes(FDir / "err");
 }
 
 TEST_F(SfsTool, OutputFileReplacesTheTargetOnlyOnCommit) {
   const fs::path target = FDir / "out.bin";
-  WriteFile(target, "old");
+  WriteFileBytes(target, "old");
   {
     sfstool::TOutputFile out(target.string());
     out.Write("new content");
     // Not committed: dropped.
   }
-  EXPECT_EQ(ReadFile(target), "old");
+  EXPECT_EQ(ReadFileBytes(target), "old");
   {
     sfstool::TOutputFile out(target.string());
     out.Write("new ");
     out.Write("content");
-    EXPECT_EQ(ReadFile(target), "old");
+    EXPECT_EQ(ReadFileBytes(target), "old");
     out.Commit();
   }
-  EXPECT_EQ(ReadFile(target), "new content");
+  EXPECT_EQ(ReadFileBytes(target), "new content");
   size_t files = 0;
-  for (const auto& entry : fs::directory_iterator(FDir)) files += entry.path().filename() != "stdin";
+  for (const auto& entry : fs::directory_iterator(FDir))
+    files += entry.path().filename() != "stdin";
   EXPECT_EQ(files, 1u) << "no temporary file is left behind";
-  EXPECT_THROW(sfstool::WriteOutput((FDir / "no" / "dir" / "x").string(), "x"), sfstool::TToolError);
+  EXPECT_THROW(sfstool::WriteOutput((FDir / "no" / "dir" / "x").string(), "x"),
+               sfstool::TToolError);
 }
 
 TEST_F(SfsTool, PassArguments) {
   EXPECT_EQ(sfstool::ParsePassArgument("pass:"), "");
   EXPECT_EQ(sfstool::ParsePassArgument("pass:a:b"), "a:b");
-  WriteFile(FDir / "crlf", "line\r\nrest");
+  WriteFileBytes(FDir / "crlf", "line\r\nrest");
   EXPECT_EQ(sfstool::ParsePassArgument("file:" + (FDir / "crlf").string()), "line");
-  EXPECT_THROW(sfstool::ParsePassArgument("file:" + (FDir / "missing").string()), sfstool::TToolError);
+  EXPECT_THROW(sfstool::ParsePassArgument("file:" + (FDir / "missing").string()),
+               sfstool::TToolError);
   EXPECT_THROW(sfstool::ParsePassArgument("secret"), sfstool::TUsageError);
   EXPECT_EQ(sfstool::ParseHexArgument("0aFf", "--key"), "\x0a\xff");
 }

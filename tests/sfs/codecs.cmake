@@ -17,7 +17,6 @@ if(TARGET sfs)
     DEPS bd_sfs_codecs
     LABELS codecs
   )
-  target_compile_definitions(codecs_cli_tests PRIVATE BD_SFS_BINARY="$<TARGET_FILE:sfs>")
   add_dependencies(codecs_cli_tests sfs)
 endif()
 

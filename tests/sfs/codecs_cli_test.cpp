@@ -10,39 +10,28 @@
 
 #include "sfs/Compression.h"
 #include "sfs/codecs_testdata.h"
+#include "support/SfsToolRun.h"
 
 namespace sfs {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-void WriteFile(const fs::path& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
-
-struct TRun {
-  int Status;
-  std::string Out;
-  std::string Err;
-};
+using bdtest::ReadFileBytes;
+using bdtest::WriteFileBytes;
+using TRun = bdtest::TToolRun;
 
 class CodecsCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    FDir = fs::temp_directory_path() / ("bd_sfs_codecs_cli_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    FDir = fs::temp_directory_path() /
+           ("bd_sfs_codecs_cli_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(FDir);
   }
   void TearDown() override { fs::remove_all(FDir); }
 
   TRun Sfs(const std::string& args, const std::string& input = "") {
-    WriteFile(FDir / "stdin", input);
-    const std::string command = std::string(BD_SFS_BINARY) + " " + args + " <" + (FDir / "stdin").string() + " >" +
-                                (FDir / "stdout").string() + " 2>" + (FDir / "stderr").string();
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(FDir / "stdout"), ReadFile(FDir / "stderr")};
+    return bdtest::RunSfs(args, FDir, input);
   }
 
   fs::path FDir;
@@ -51,7 +40,7 @@ class CodecsCli : public ::testing::Test {
 TEST_F(CodecsCli, EveryLevelRoundTripsAndMatchesTheLayer) {
   const auto bytes = testing::MixedBytes(60000);
   const std::string input(bytes.begin(), bytes.end());
-  WriteFile(FDir / "in", input);
+  WriteFileBytes(FDir / "in", input);
   for (int ordinal = 0; ordinal < cSFSCompressionLevelCount; ++ordinal) {
     const auto level = static_cast<TSFSCompressionLevel>(ordinal);
     const std::string name(SFSCompressionLevelName(level));
@@ -59,9 +48,11 @@ TEST_F(CodecsCli, EveryLevelRoundTripsAndMatchesTheLayer) {
     ASSERT_EQ(packed.Status, 0) << name << ": " << packed.Err;
     TSFSBuffer expected;
     int32_t size = 0;
-    ASSERT_TRUE(SFSInternalCompressBuffer(bytes.data(), int32_t(bytes.size()), expected, size, level));
+    ASSERT_TRUE(
+        SFSInternalCompressBuffer(bytes.data(), int32_t(bytes.size()), expected, size, level));
     EXPECT_EQ(packed.Out, std::string(expected.begin(), expected.end())) << name;
-    const TRun unpacked = Sfs("decompress --size " + std::to_string(input.size()) + " " + name, packed.Out);
+    const TRun unpacked =
+        Sfs("decompress --size " + std::to_string(input.size()) + " " + name, packed.Out);
     EXPECT_EQ(unpacked.Status, 0) << name << ": " << unpacked.Err;
     EXPECT_EQ(unpacked.Out, input) << name;
   }
@@ -83,8 +74,10 @@ TEST_F(CodecsCli, FailuresAndUsageErrors) {
       {"decompress zlibMax", packed, 2, "sfs: --size is required"},
       {"decompress zlibMax --size 0", packed, 2, "sfs: --size must be"},
       {"decompress zlibMax --size 20", packed, 1, "sfs: decompression with zlibMax failed"},
-      {"decompress zlibMax --size 400", packed, 1, "sfs: decompression gave " + n + " bytes, expected 400"},
-      {"decompress zlibMax --size " + n, packed.substr(0, packed.size() - 3), 1, "sfs: decompression with zlibMax"},
+      {"decompress zlibMax --size 400", packed, 1,
+       "sfs: decompression gave " + n + " bytes, expected 400"},
+      {"decompress zlibMax --size " + n, packed.substr(0, packed.size() - 3), 1,
+       "sfs: decompression with zlibMax"},
       {"decompress ppmMax --size " + n, packed, 1, "sfs: decompression with ppmMax failed"},
       {"decompress bzipNormal --size " + n, packed, 1, "sfs: decompression with bzipNormal failed"},
       {"decompress zlibMax --size " + n + " " + (FDir / "missing").string(), "", 1, "sfs: cannot"},

@@ -1,6 +1,5 @@
 // `sfs put`, `get`, `ls -l` and `check` on compressed and plain files, run as the real tool.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -14,23 +13,13 @@
 #include "sfs/SingleFileSystem.h"
 #include "sfs/UserFileStream.h"
 #include "streams_support.h"
+#include "support/SfsToolRun.h"
 
 namespace sfs {
 namespace {
 
 using namespace sfs::testing;
-
-struct TRun {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using TRun = bdtest::TToolRun;
 
 void WriteBytes(const std::string& path, const TBytes& data) {
   std::ofstream out(path, std::ios::binary);
@@ -40,35 +29,22 @@ void WriteBytes(const std::string& path, const TBytes& data) {
 class StreamsTool : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The tool of the same build: BD_BINARY_DIR, or the build folder this test lies in.
-    if (const char* bin = std::getenv("BD_BINARY_DIR"))
-      FTool = std::string(bin) + "/tools/sfs/sfs";
-    else
-      FTool = (std::filesystem::canonical("/proc/self/exe").parent_path().parent_path().parent_path() /
-               "tools/sfs/sfs").string();
-    ASSERT_TRUE(std::filesystem::exists(FTool)) << FTool;
+    ASSERT_TRUE(std::filesystem::exists(bdtest::SfsToolPath())) << bdtest::SfsToolPath();
     FDir = ::testing::TempDir() + "streams_tool_" +
            ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
-    std::system(("rm -rf '" + FDir + "' && mkdir -p '" + FDir + "'").c_str());
+    std::filesystem::remove_all(FDir);
+    std::filesystem::create_directories(FDir);
   }
-  void TearDown() override { std::system(("rm -rf '" + FDir + "'").c_str()); }
+  void TearDown() override { std::filesystem::remove_all(FDir); }
 
-  TRun Run(const std::string& args) {
-    TRun r;
-    const std::string cmd = "'" + FTool + "' " + args + " >'" + FDir + "out' 2>'" + FDir + "err' </dev/null";
-    const int raw = std::system(cmd.c_str());
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadText(FDir + "out");
-    r.err = ReadText(FDir + "err");
-    return r;
-  }
+  TRun Run(const std::string& args) { return bdtest::RunSfs(args, FDir); }
 
-  std::string FTool, FDir;
+  std::string FDir;
 };
 
 TEST_F(StreamsTool, PutAndGetRoundTripAtEveryLevel) {
   const std::string c = "'" + FDir + "c.sfs'";
-  ASSERT_EQ(Run("create " + c + " --level zlibFastest").status, 0);
+  ASSERT_EQ(Run("create " + c + " --level zlibFastest").Status, 0);
   std::string listing;
   for (const TSFSCompressionLevel level : cAllLevels) {
     const std::string name(SFSCompressionLevelName(level));
@@ -76,46 +52,47 @@ TEST_F(StreamsTool, PutAndGetRoundTripAtEveryLevel) {
     const bool ppm = level == ppmNormal || level == ppmMax || level == ppmFastest;
     // Three blocks or more at every block size; the PPM coder is slow under sanitizers, so its
     // files are kept smaller.
-    const TBytes data = TextBytes(ppm ? 3 * 1024 * 1024 + 99 : 5 * 1024 * 1024 + 99, static_cast<uint32_t>(level));
+    const TBytes data =
+        TextBytes(ppm ? 3 * 1024 * 1024 + 99 : 5 * 1024 * 1024 + 99, static_cast<uint32_t>(level));
     WriteBytes(FDir + "in", data);
     const TRun put = Run("put " + c + " dir/" + name + " '" + FDir + "in' --level " + name);
-    ASSERT_EQ(put.status, 0) << put.err;
+    ASSERT_EQ(put.Status, 0) << put.Err;
     const TRun get = Run("get " + c + " dir/" + name + " '" + FDir + "got'");
-    ASSERT_EQ(get.status, 0) << get.err;
-    EXPECT_EQ(ReadText(FDir + "got"), std::string(data.begin(), data.end()));
+    ASSERT_EQ(get.Status, 0) << get.Err;
+    EXPECT_EQ(bdtest::ReadFileBytes(FDir + "got"), std::string(data.begin(), data.end()));
   }
   // Without --level the container's default applies.
   WriteBytes(FDir + "in", TextBytes(700 * 1024, 99));
-  ASSERT_EQ(Run("put " + c + " default.txt '" + FDir + "in'").status, 0);
+  ASSERT_EQ(Run("put " + c + " default.txt '" + FDir + "in'").Status, 0);
   const TRun ls = Run("ls -l " + c);
-  ASSERT_EQ(ls.status, 0) << ls.err;
-  EXPECT_NE(ls.out.find("--c  default.txt"), std::string::npos) << ls.out;
-  EXPECT_NE(ls.out.find("---  dir/sfsNone"), std::string::npos) << ls.out;
-  EXPECT_NE(ls.out.find("--c  dir/bzipMax"), std::string::npos) << ls.out;
+  ASSERT_EQ(ls.Status, 0) << ls.Err;
+  EXPECT_NE(ls.Out.find("--c  default.txt"), std::string::npos) << ls.Out;
+  EXPECT_NE(ls.Out.find("---  dir/sfsNone"), std::string::npos) << ls.Out;
+  EXPECT_NE(ls.Out.find("--c  dir/bzipMax"), std::string::npos) << ls.Out;
   const TRun check = Run("check " + c);
-  EXPECT_EQ(check.status, 0) << check.out;
-  EXPECT_EQ(check.out, "ok\n");
+  EXPECT_EQ(check.Status, 0) << check.Out;
+  EXPECT_EQ(check.Out, "ok\n");
 }
 
 TEST_F(StreamsTool, PlainContentThatLooksLikeAStreamRoundTrips) {
   // As plain bytes it would be read back as a compressed stream; it is stored in blocks instead.
   const std::string c = "'" + FDir + "c.sfs'";
-  ASSERT_EQ(Run("create " + c).status, 0);
+  ASSERT_EQ(Run("create " + c).Status, 0);
   TBytes data = RandomBytes(300, 31);
   std::copy_n("AACS", 4, data.begin());
   WriteBytes(FDir + "in", data);
   const TRun put = Run("put " + c + " x.bin '" + FDir + "in' --level sfsNone");
-  ASSERT_EQ(put.status, 0) << put.err;
+  ASSERT_EQ(put.Status, 0) << put.Err;
   const TRun get = Run("get " + c + " x.bin '" + FDir + "got'");
-  ASSERT_EQ(get.status, 0) << get.err;
-  EXPECT_EQ(ReadText(FDir + "got"), std::string(data.begin(), data.end()));
-  EXPECT_EQ(Run("check " + c).out, "ok\n");
+  ASSERT_EQ(get.Status, 0) << get.Err;
+  EXPECT_EQ(bdtest::ReadFileBytes(FDir + "got"), std::string(data.begin(), data.end()));
+  EXPECT_EQ(Run("check " + c).Out, "ok\n");
   // Shorter than a stream header it is read as plain bytes anyway, and stays plain.
   data.resize(100);
   WriteBytes(FDir + "in", data);
-  ASSERT_EQ(Run("put " + c + " y.bin '" + FDir + "in'").status, 0);
-  EXPECT_EQ(Run("get " + c + " y.bin").out, std::string(data.begin(), data.end()));
-  EXPECT_NE(Run("ls -l " + c).out.find("---  y.bin"), std::string::npos);
+  ASSERT_EQ(Run("put " + c + " y.bin '" + FDir + "in'").Status, 0);
+  EXPECT_EQ(Run("get " + c + " y.bin").Out, std::string(data.begin(), data.end()));
+  EXPECT_NE(Run("ls -l " + c).Out.find("---  y.bin"), std::string::npos);
 }
 
 TEST_F(StreamsTool, CheckAndGetReportDamagedStreams) {
@@ -141,23 +118,27 @@ TEST_F(StreamsTool, CheckAndGetReportDamagedStreams) {
   }
   const std::string c = "'" + path + "'";
   const TRun check = Run("check " + c);
-  EXPECT_EQ(check.status, 1);
-  EXPECT_NE(check.out.find("crc.bin: block 0: TSFSAdvancedFileStream.LoadBlock - decompression crc error."),
+  EXPECT_EQ(check.Status, 1);
+  EXPECT_NE(check.Out.find(
+                "crc.bin: block 0: TSFSAdvancedFileStream.LoadBlock - decompression crc error."),
             std::string::npos)
-      << check.out;
-  EXPECT_NE(check.out.find("cut.bin: the block list ends inside a block: 1 of 2 blocks are whole"), std::string::npos)
-      << check.out;
-  EXPECT_EQ(check.out.find("good.bin"), std::string::npos) << check.out;
+      << check.Out;
+  EXPECT_NE(check.Out.find("cut.bin: the block list ends inside a block: 1 of 2 blocks are whole"),
+            std::string::npos)
+      << check.Out;
+  EXPECT_EQ(check.Out.find("good.bin"), std::string::npos) << check.Out;
 
   const TRun crc = Run("get " + c + " crc.bin");
-  EXPECT_EQ(crc.status, 1);
-  EXPECT_EQ(crc.err, "sfs: cannot read crc.bin: TSFSAdvancedFileStream.LoadBlock - decompression crc error.\n");
+  EXPECT_EQ(crc.Status, 1);
+  EXPECT_EQ(
+      crc.Err,
+      "sfs: cannot read crc.bin: TSFSAdvancedFileStream.LoadBlock - decompression crc error.\n");
   const TRun cut = Run("get " + c + " cut.bin");
-  EXPECT_EQ(cut.status, 1);
-  EXPECT_EQ(cut.err, "sfs: cannot read cut.bin: the compressed stream is truncated\n");
-  EXPECT_EQ(Run("get " + c + " good.bin").status, 0);
+  EXPECT_EQ(cut.Status, 1);
+  EXPECT_EQ(cut.Err, "sfs: cannot read cut.bin: the compressed stream is truncated\n");
+  EXPECT_EQ(Run("get " + c + " good.bin").Status, 0);
   // Reading changed nothing: the damage is still reported.
-  EXPECT_EQ(Run("check " + c).out, check.out);
+  EXPECT_EQ(Run("check " + c).Out, check.Out);
 }
 
 }  // namespace
