@@ -1,6 +1,5 @@
 // The container commands of the sfs tool, run as a program.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -8,30 +7,24 @@
 #include <fstream>
 
 #include "storage_support.h"
+#include "support/SfsToolRun.h"
 
 using sfs_test::RandomBytes;
 using sfs_test::TTempDir;
 
 namespace {
 
-// The tool of the same build: BD_BINARY_DIR, or the build folder this test lies in
-// (<build>/tests/sfs/).
-std::string Tool() {
-  if (const char* dir = std::getenv("BD_BINARY_DIR")) return std::string(dir) + "/tools/sfs/sfs";
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe");
-  return (exe.parent_path().parent_path().parent_path() / "tools/sfs/sfs").string();
-}
-
 // Runs the tool with Args (a shell fragment) and returns its exit status; output to Out.
 int Sfs(const std::string& Args, const std::string& Out = "/dev/null") {
-  const std::string cmd = Tool() + " " + Args + " </dev/null >" + Out + " 2>>" + Out + ".err";
+  const std::string cmd =
+      bdtest::SfsToolPath().string() + " " + Args + " </dev/null >" + Out + " 2>>" + Out + ".err";
   const int rc = std::system(cmd.c_str());
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
 void Save(const std::string& name, const std::vector<uint8_t>& data) {
-  std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                              static_cast<std::streamsize>(data.size()));
+  std::ofstream(name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
 std::vector<uint8_t> Load(const std::string& name) {
@@ -62,18 +55,22 @@ TEST(StorageTool, RoundTripsInPlainEncipheredAndMultiPartContainers) {
     ASSERT_EQ(Sfs("create " + c + " " + k.createArgs), 0) << k.label;
     for (size_t i = 0; i < sizes.size(); ++i) {
       Save(dir / ("in" + std::to_string(i)), RandomBytes(sizes[i], static_cast<uint32_t>(i)));
-      ASSERT_EQ(Sfs("put " + c + " sub/dir/f" + std::to_string(i) + " " + (dir / ("in" + std::to_string(i))) + " " +
-                    k.openArgs),
+      ASSERT_EQ(Sfs("put " + c + " sub/dir/f" + std::to_string(i) + " " +
+                    (dir / ("in" + std::to_string(i))) + " " + k.openArgs),
                 0)
           << k.label << " size " << sizes[i] << " " << Text(dir / "x.err");
     }
     // Every command opens the container again.
     for (size_t i = 0; i < sizes.size(); ++i) {
       const std::string out = dir / ("out" + std::to_string(i));
-      ASSERT_EQ(Sfs("get " + c + " SUB/dir/f" + std::to_string(i) + " " + out + " " + k.openArgs), 0) << k.label;
-      EXPECT_EQ(Load(out), RandomBytes(sizes[i], static_cast<uint32_t>(i))) << k.label << " size " << sizes[i];
+      ASSERT_EQ(Sfs("get " + c + " SUB/dir/f" + std::to_string(i) + " " + out + " " + k.openArgs),
+                0)
+          << k.label;
+      EXPECT_EQ(Load(out), RandomBytes(sizes[i], static_cast<uint32_t>(i)))
+          << k.label << " size " << sizes[i];
     }
-    EXPECT_EQ(Sfs("check " + c + " " + k.openArgs, dir / "check"), 0) << k.label << ": " << Text(dir / "check");
+    EXPECT_EQ(Sfs("check " + c + " " + k.openArgs, dir / "check"), 0)
+        << k.label << ": " << Text(dir / "check");
     EXPECT_EQ(Text(dir / "check"), "ok\n");
     if (std::string(k.label) == "multi-part") {
       EXPECT_TRUE(std::filesystem::exists(c + "30"));
@@ -116,7 +113,9 @@ TEST(StorageTool, ListingReplacingAndRemoving) {
   EXPECT_EQ(Sfs("check " + c, dir / "check"), 0) << Text(dir / "check");
   ASSERT_EQ(Sfs("info " + c, dir / "info"), 0);
   const std::string info = Text(dir / "info");
-  EXPECT_NE(info.find("format version: 1.0\npage size: 4096\npages per extent: 8\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("format version: 1.0\npage size: 4096\npages per extent: 8\n"),
+            std::string::npos)
+      << info;
   EXPECT_NE(info.find("encryption: none"), std::string::npos);
   EXPECT_NE(info.find("default level: sfsNone"), std::string::npos);
 }
