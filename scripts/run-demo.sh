@@ -175,7 +175,9 @@ rm -f "$stage/sound-output.raw"
 
 echo "run-demo: screen during the trial $during, after the run $after"
 echo "run-demo: results in $store:"
-grep -a -E 'Switch|TargetIndex|MaxIndex|SettingsForAll|Flash|DirectX|lesespass' "$store" | sed 's/^/  /' || true
+# The store keeps the names' bytes as the ini files give them (code page 1252 in the demo).
+grep -a -E 'Switch|TargetIndex|MaxIndex|SettingsForAll|Flash|DirectX|lesespass' "$store" |
+  iconv -f CP1252 -t UTF-8 | sed 's/^/  /' || true
 if [ "$check" = 1 ]; then
   [ "$during" = 800x600 ] || fail "screen during the trial: $during"
   [ "$after" = "$original" ] || fail "screen after the run: $after"
