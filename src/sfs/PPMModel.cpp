@@ -511,14 +511,13 @@ bool TPPMModel::EncodeBlock(const uint8_t* in, size_t size, TRangeEncoder& coder
 // ---------------------------------------------------------------------------------------------
 // Decoding
 
-bool TPPMModel::DecodeSymbol1(TRangeDecoder& coder) {
+[[gnu::always_inline]] inline bool TPPMModel::DecodeSymbol1(TRangeDecoder& coder) {
   TContext* mc = FMinContext;
   const uint32_t scale = mc->SummFreq;
   TState* p = StatsOf(mc);
-  const uint32_t count = coder.GetCount(scale);
-  if (coder.Failed()) return false;
+  if (!coder.SetScale(scale)) return false;
   uint32_t hi = p->Freq;
-  if (count < hi) {
+  if (coder.Below(hi)) {
     coder.Decode(0, hi);
     FPrevSuccess = 2 * hi > scale;
     FRunLength += FPrevSuccess;
@@ -531,7 +530,7 @@ bool TPPMModel::DecodeSymbol1(TRangeDecoder& coder) {
   FPrevSuccess = 0;
   for (int i = mc->NumStats - 1; i > 0; --i) {
     ++p;
-    if ((hi += p->Freq) > count) {
+    if (coder.Below(hi += p->Freq)) {
       coder.Decode(hi - p->Freq, hi);
       Update1(p);
       return true;
@@ -545,12 +544,11 @@ bool TPPMModel::DecodeSymbol1(TRangeDecoder& coder) {
   return true;
 }
 
-bool TPPMModel::DecodeBinSymbol(TRangeDecoder& coder) {
+[[gnu::always_inline]] inline bool TPPMModel::DecodeBinSymbol(TRangeDecoder& coder) {
   TState* rs = OneState(FMinContext);
   uint16_t& bs = BinSumm();
-  const uint32_t count = coder.GetShiftCount(cTotBits);
-  if (coder.Failed()) return false;
-  if (count < bs) {
+  if (!coder.SetShift(cTotBits)) return false;
+  if (coder.Below(bs)) {
     coder.Decode(0, bs);
     FFoundState = rs;
     rs->Freq = static_cast<uint8_t>(rs->Freq + (rs->Freq < 128));
@@ -569,7 +567,7 @@ bool TPPMModel::DecodeBinSymbol(TRangeDecoder& coder) {
   return true;
 }
 
-bool TPPMModel::DecodeSymbol2(TRangeDecoder& coder) {
+[[gnu::always_inline]] inline bool TPPMModel::DecodeSymbol2(TRangeDecoder& coder) {
   TContext* mc = FMinContext;
   const int numUnmasked = mc->NumStats - FNumMasked;
   uint32_t escFreq;
@@ -584,12 +582,11 @@ bool TPPMModel::DecodeSymbol2(TRangeDecoder& coder) {
     ps[i] = p;
   }
   const uint32_t scale = escFreq + total;
-  const uint32_t count = coder.GetCount(scale);
-  if (coder.Failed()) return false;
-  if (count < total) {
+  if (!coder.SetScale(scale)) return false;
+  if (coder.Below(total)) {
     uint32_t hi = 0;
     int k = 0;
-    while ((hi += ps[k]->Freq) <= count) ++k;
+    while (!coder.Below(hi += ps[k]->Freq)) ++k;
     p = ps[k];
     coder.Decode(hi - p->Freq, hi);
     SeeUpdate(*see);
@@ -603,7 +600,7 @@ bool TPPMModel::DecodeSymbol2(TRangeDecoder& coder) {
   return true;
 }
 
-int64_t TPPMModel::DecodeBlock(uint8_t* out, size_t capacity, TRangeDecoder& coder) {
+[[gnu::always_inline]] inline int64_t TPPMModel::DecodeSymbols(uint8_t* out, size_t capacity, TRangeDecoder& coder) {
   size_t produced = 0;
   for (;;) {
     PrefetchLikelySuccessor();
@@ -625,6 +622,15 @@ int64_t TPPMModel::DecodeBlock(uint8_t* out, size_t capacity, TRangeDecoder& cod
     coder.Normalize();
     if (coder.Failed()) return -1;
   }
+}
+
+int64_t TPPMModel::DecodeBlock(uint8_t* out, size_t capacity, TRangeDecoder& source) {
+  // A copy whose address stays here, so its fields can live in registers: the byte stores of
+  // the model and the output could alias the caller's.
+  TRangeDecoder coder = source;
+  const int64_t produced = DecodeSymbols(out, capacity, coder);
+  source = coder;
+  return produced;
 }
 
 }  // namespace sfs::ppm

@@ -87,6 +87,7 @@ class TPPMModel {
   bool DecodeSymbol1(TRangeDecoder& coder);
   bool DecodeBinSymbol(TRangeDecoder& coder);
   bool DecodeSymbol2(TRangeDecoder& coder);
+  int64_t DecodeSymbols(uint8_t* out, size_t capacity, TRangeDecoder& coder);
 
   TPPMSubAllocator& FAlloc;
   uint8_t* FHeap = nullptr;  // FAlloc.Base(), kept at hand for the references

@@ -63,32 +63,34 @@ class TRangeEncoder {
 };
 
 // Reads from a bounded buffer; reading past its end or a count outside the scale marks the
-// data as corrupt (Failed()), and the caller stops.
+// data as corrupt (Failed()), and the caller stops. The decoder keeps the code minus low, and
+// finds a symbol by comparing that with a count times the range's share of one (SetScale):
+// count < highCount exactly when the code lies below highCount * share, which saves the second
+// division on the path of every symbol.
 class TRangeDecoder {
  public:
   TRangeDecoder(const uint8_t* in, const uint8_t* end) : FIn(in), FEnd(end) {
     for (int i = 0; i < 4; ++i) FCode = (FCode << 8) | Get();
   }
 
-  // The count of the next symbol within `scale`; scale or more means corrupt data.
-  uint32_t GetCount(uint32_t scale) {
+  // Divides the range by `scale`; false (and Failed()) when the code lies at or past the scale,
+  // which a scale larger than the range (a share of 0) always gives.
+  bool SetScale(uint32_t scale) {
     FRange /= scale;
-    if (FRange == 0) {
-      FFailed = true;
-      return scale;
-    }
-    uint32_t count = (FCode - FLow) / FRange;
-    if (count >= scale) FFailed = true;
-    return count;
+    if (!Below(scale)) FFailed = true;
+    return !FFailed;
   }
-  uint32_t GetShiftCount(int shift) {
+  bool SetShift(int shift) {
     FRange >>= shift;
-    uint32_t count = (FCode - FLow) / FRange;
-    if (count >= (1u << shift)) FFailed = true;
-    return count;
+    if (!Below(1u << shift)) FFailed = true;
+    return !FFailed;
   }
+  // Whether the symbol's count within the scale is below `count` (count <= scale).
+  bool Below(uint32_t count) const { return FCode < count * FRange; }
   void Decode(uint32_t lowCount, uint32_t highCount) {
-    FLow += lowCount * FRange;
+    const uint32_t low = lowCount * FRange;
+    FLow += low;
+    FCode -= low;
     FRange *= highCount - lowCount;
   }
   void Normalize() {
@@ -97,7 +99,7 @@ class TRangeDecoder {
         if (FRange >= cRangeBot) break;
         FRange = (0u - FLow) & (cRangeBot - 1);
       }
-      FCode = (FCode << 8) | Get();
+      FCode = (FCode << 8) | Get();  // (code << 8 | byte) - (low << 8): the byte cannot borrow
       FRange <<= 8;
       FLow <<= 8;
     }
@@ -115,7 +117,7 @@ class TRangeDecoder {
   const uint8_t* FIn;
   const uint8_t* FEnd;
   uint32_t FLow = 0;
-  uint32_t FCode = 0;
+  uint32_t FCode = 0;  // the code minus FLow
   uint32_t FRange = 0xFFFFFFFFu;
   bool FFailed = false;
 };

@@ -6,6 +6,7 @@
 #include "sfs/Compression.h"
 #include "sfs/PPMModel.h"
 #include "sfs/PPMSubAllocator.h"
+#include "sfs/RangeCoder.h"
 #include "sfs/codecs_testdata.h"
 
 namespace sfs {
@@ -85,6 +86,68 @@ TEST(CodecsPPM, PackedBytesArePinned) {
     EXPECT_EQ(packed.size(), c.size) << c.name;
     EXPECT_EQ(crc32(0, packed.data(), uInt(packed.size())), c.crc) << c.name;
   }
+}
+
+// The decoder finds a symbol by comparing the code with counts times the range's share; the
+// count it settles on must lie in the interval the encoder coded, for scales from 1 to the
+// smallest range (a share of one) and for the binary contexts' shifted scale.
+TEST(CodecsPPM, RangeDecoderFindsEveryCodedInterval) {
+  struct TInterval {
+    uint32_t lo, hi, scale;  // scale 0: the shift of the binary contexts
+  };
+  constexpr int cShift = 14;
+  std::mt19937 rng(7);
+  std::vector<TInterval> coded;
+  for (int i = 0; i < 20000; ++i) {
+    const uint32_t picks[] = {1, 2, 3, 255, 256, 257, 4095, ppm::cRangeBot - 1, ppm::cRangeBot};
+    auto below = [&rng](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+    const uint32_t scale = i % 3 == 0 ? picks[below(std::size(picks))] : i % 3 == 1 ? 1 + below(ppm::cRangeBot) : 0;
+    const uint32_t total = scale != 0 ? scale : 1u << cShift;
+    const uint32_t lo = below(4) == 0 ? total - 1 : below(total);  // often the last count
+    coded.push_back({lo, lo + 1 + below(total - lo), scale});
+  }
+  std::vector<uint8_t> bytes(coded.size() * 4 + 8);
+  ppm::TRangeEncoder enc(bytes.data(), bytes.data() + bytes.size());
+  for (const auto& c : coded) {
+    if (c.scale != 0)
+      enc.Encode(c.lo, c.hi, c.scale);
+    else
+      enc.EncodeShift(c.lo, c.hi, cShift);
+    enc.Normalize();
+  }
+  enc.Flush();
+  ASSERT_FALSE(enc.Failed());
+
+  ppm::TRangeDecoder dec(bytes.data(), enc.Position());
+  for (size_t i = 0; i < coded.size(); ++i) {
+    const auto& c = coded[i];
+    ASSERT_TRUE(c.scale != 0 ? dec.SetScale(c.scale) : dec.SetShift(cShift)) << "symbol " << i;
+    // The count: the largest one within the scale that the code is not below.
+    const uint32_t total = c.scale != 0 ? c.scale : 1u << cShift;
+    uint32_t count = 0;
+    for (uint32_t step = 1u << 15; step != 0; step >>= 1)
+      if (count + step <= total && !dec.Below(count + step)) count += step;
+    ASSERT_GE(count, c.lo) << "symbol " << i;
+    ASSERT_LT(count, c.hi) << "symbol " << i;
+    dec.Decode(c.lo, c.hi);
+    dec.Normalize();
+  }
+  EXPECT_FALSE(dec.Failed());
+}
+
+// No encoder leaves the code at or past the scale; a decoder that sees it reports corrupt data.
+TEST(CodecsPPM, RangeDecoderRefusesCodesPastTheScale) {
+  const uint8_t ones[] = {0xFF, 0xFF, 0xFF, 0xFF};
+  for (uint32_t scale : {1u, 2u, 3u, 1000u}) {
+    ppm::TRangeDecoder dec(ones, ones + 4);
+    EXPECT_FALSE(dec.SetScale(scale)) << scale;
+    EXPECT_TRUE(dec.Failed());
+  }
+  ppm::TRangeDecoder dec(ones, ones + 4);
+  EXPECT_FALSE(dec.SetShift(14));
+  const uint8_t two[] = {0, 0};
+  ppm::TRangeDecoder shortInput(two, two + 2);
+  EXPECT_TRUE(shortInput.Failed());
 }
 
 TEST(CodecsPPM, EmptyInputIsTheEndSymbolAlone) {
