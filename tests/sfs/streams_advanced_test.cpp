@@ -22,15 +22,6 @@ using platform::soBeginning;
 using platform::soCurrent;
 using platform::soEnd;
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const platform::Exception& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
-
 TEST(StreamsHeadersArray, GrowsAndShrinksInDoublingSteps) {
   TSFSHeadersArray a;
   struct Step {

@@ -20,15 +20,6 @@ using platform::fmOpenReadWrite;
 using platform::fmOpenWrite;
 using platform::fmShareDenyWrite;
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const platform::Exception& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
-
 std::unique_ptr<TSingleFileSystem> NewContainer(TSFSCompressionLevel defaultLevel = sfsNone) {
   auto sfs = std::make_unique<TSingleFileSystem>();
   TSFSCreateOptions options;

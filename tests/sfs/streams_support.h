@@ -5,17 +5,29 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "platform/Exception.h"
 #include "platform/Stream.h"
 #include "sfs/AdvancedFileStream.h"
 
 namespace sfs::testing {
 
 using TBytes = std::vector<uint8_t>;
+
+// The message of the exception `action` throws, or "(no exception)".
+inline std::string MessageOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const platform::Exception& e) {
+    return e.what();
+  }
+  return "(no exception)";
+}
 
 inline TBytes RandomBytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
