@@ -10,19 +10,8 @@
 namespace sfs {
 namespace {
 
-std::vector<uint8_t> PPMPack(const std::vector<uint8_t>& in, int order, int memoryMB) {
-  std::vector<uint8_t> out(in.size() + in.size() / 20 + 50);
-  int32_t n = PPMCompressBuffer(in.data(), int32_t(in.size()), out.data(), int32_t(out.size()), order, memoryMB);
-  out.resize(size_t(std::max(n, 0)));
-  return out;
-}
-
-std::vector<uint8_t> PPMUnpack(const std::vector<uint8_t>& in, size_t capacity) {
-  std::vector<uint8_t> out(capacity);
-  int32_t n = PPMDecompressBuffer(in.data(), int32_t(in.size()), out.data(), int32_t(out.size()));
-  out.resize(size_t(std::max(n, 0)));
-  return out;
-}
+using testing::PPMPack;
+using testing::PPMUnpack;
 
 // Two threads coding with different model sizes at once: the shared model is taken in turn.
 TEST(CodecsConcurrency, PPMBlocksFromTwoThreadsAreSerialised) {

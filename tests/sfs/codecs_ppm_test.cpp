@@ -12,27 +12,17 @@
 namespace sfs {
 namespace {
 
+using testing::PPMPack;
+using testing::PPMUnpack;
+
 using testing::MixedBytes;
 using testing::RandomBytes;
 using testing::RepeatedBytes;
 using testing::TextBytes;
 
-std::vector<uint8_t> PPMPack(const std::vector<uint8_t>& in, int order, int memoryMB) {
-  std::vector<uint8_t> out(in.size() + in.size() / 20 + 50);
-  int32_t n = PPMCompressBuffer(in.data(), int32_t(in.size()), out.data(), int32_t(out.size()), order, memoryMB);
-  out.resize(size_t(std::max(n, 0)));
-  return out;
-}
-
-std::vector<uint8_t> PPMUnpack(const std::vector<uint8_t>& in, size_t capacity) {
-  std::vector<uint8_t> out(capacity);
-  int32_t n = PPMDecompressBuffer(in.data(), int32_t(in.size()), out.data(), int32_t(out.size()));
-  out.resize(size_t(n));
-  return out;
-}
-
 uint32_t Word(const std::vector<uint8_t>& packed) {
-  return uint32_t(packed[0]) | uint32_t(packed[1]) << 8 | uint32_t(packed[2]) << 16 | uint32_t(packed[3]) << 24;
+  return uint32_t(packed[0]) | uint32_t(packed[1]) << 8 | uint32_t(packed[2]) << 16 |
+         uint32_t(packed[3]) << 24;
 }
 
 TEST(CodecsPPM, ParameterWordOfTheLevels) {
@@ -101,7 +91,9 @@ TEST(CodecsPPM, RangeDecoderFindsEveryCodedInterval) {
   for (int i = 0; i < 20000; ++i) {
     const uint32_t picks[] = {1, 2, 3, 255, 256, 257, 4095, ppm::cRangeBot - 1, ppm::cRangeBot};
     auto below = [&rng](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
-    const uint32_t scale = i % 3 == 0 ? picks[below(std::size(picks))] : i % 3 == 1 ? 1 + below(ppm::cRangeBot) : 0;
+    const uint32_t scale = i % 3 == 0   ? picks[below(std::size(picks))]
+                           : i % 3 == 1 ? 1 + below(ppm::cRangeBot)
+                                        : 0;
     const uint32_t total = scale != 0 ? scale : 1u << cShift;
     const uint32_t lo = below(4) == 0 ? total - 1 : below(total);  // often the last count
     coded.push_back({lo, lo + 1 + below(total - lo), scale});
@@ -155,7 +147,9 @@ TEST(CodecsPPM, EmptyInputIsTheEndSymbolAlone) {
   ASSERT_GT(packed.size(), 4u);
   EXPECT_LE(packed.size(), 4u + 8u);
   std::vector<uint8_t> out(10, 0xAA);
-  EXPECT_EQ(PPMDecompressBuffer(packed.data(), int32_t(packed.size()), out.data(), int32_t(out.size())), 0);
+  EXPECT_EQ(
+      PPMDecompressBuffer(packed.data(), int32_t(packed.size()), out.data(), int32_t(out.size())),
+      0);
 }
 
 // Every order, with a model memory small enough that text and noise make it restart.
@@ -186,7 +180,8 @@ TEST(CodecsPPM, IncompressibleAndRepetitiveData) {
   const auto noise = RandomBytes(300000, 31);
   auto packed = PPMPack(noise, 5, 25);
   ASSERT_FALSE(packed.empty());
-  EXPECT_LT(packed.size(), noise.size() + noise.size() / 20 + 50);  // fits the layer's output buffer
+  EXPECT_LT(packed.size(),
+            noise.size() + noise.size() / 20 + 50);  // fits the layer's output buffer
   EXPECT_EQ(PPMUnpack(packed, noise.size()), noise);
 
   const auto runs = RepeatedBytes(1 << 20);
@@ -198,7 +193,9 @@ TEST(CodecsPPM, IncompressibleAndRepetitiveData) {
 TEST(CodecsPPM, OutputThatDoesNotFitGivesZero) {
   const auto noise = RandomBytes(5000, 8);
   std::vector<uint8_t> out(4000);
-  EXPECT_EQ(PPMCompressBuffer(noise.data(), int32_t(noise.size()), out.data(), int32_t(out.size()), 4, 1), 0);
+  EXPECT_EQ(
+      PPMCompressBuffer(noise.data(), int32_t(noise.size()), out.data(), int32_t(out.size()), 4, 1),
+      0);
   EXPECT_EQ(PPMCompressBuffer(noise.data(), int32_t(noise.size()), out.data(), 3, 4, 1), 0);
 }
 
@@ -206,7 +203,9 @@ TEST(CodecsPPM, ArgumentsOutOfRangeGiveZero) {
   const auto in = TextBytes(100);
   std::vector<uint8_t> out(200);
   for (auto [order, mb] : {std::pair{1, 10}, {17, 10}, {4, 0}, {4, 257}})
-    EXPECT_EQ(PPMCompressBuffer(in.data(), int32_t(in.size()), out.data(), int32_t(out.size()), order, mb), 0)
+    EXPECT_EQ(PPMCompressBuffer(in.data(), int32_t(in.size()), out.data(), int32_t(out.size()),
+                                order, mb),
+              0)
         << order << " " << mb;
 }
 
@@ -216,7 +215,8 @@ TEST(CodecsPPM, DecodingTakesOrderAndMemoryFromTheWordAndRejectsOtherVariants) {
   // The level passed to the layer does not matter: ppmFastest reads an order-7, 3 MB block.
   TSFSBuffer out;
   int32_t size = int32_t(in.size());
-  ASSERT_TRUE(SFSInternalDecompressBuffer(packed.data(), int32_t(packed.size()), out, size, ppmFastest));
+  ASSERT_TRUE(
+      SFSInternalDecompressBuffer(packed.data(), int32_t(packed.size()), out, size, ppmFastest));
   EXPECT_EQ(out, in);
   for (uint32_t variant = 0; variant < 16; ++variant) {
     if (variant == 6) continue;
@@ -250,11 +250,13 @@ TEST(CodecsPPM, ModelMemoryThatCannotBeHadGivesZeroBytes) {
   ppm::SetPPMAllocHook(FailingAlloc);
   std::vector<uint8_t> out(2000);
   // 3 MB is not the memory held now, so it must be allocated, and that fails.
-  EXPECT_EQ(PPMCompressBuffer(in.data(), int32_t(in.size()), out.data(), int32_t(out.size()), 4, 3), 0);
+  EXPECT_EQ(PPMCompressBuffer(in.data(), int32_t(in.size()), out.data(), int32_t(out.size()), 4, 3),
+            0);
   EXPECT_TRUE(PPMUnpack(packed, in.size()).empty());
   TSFSBuffer layerOut;
   int32_t size = 0;
-  EXPECT_FALSE(SFSInternalCompressBuffer(in.data(), int32_t(in.size()), layerOut, size, ppmFastest));
+  EXPECT_FALSE(
+      SFSInternalCompressBuffer(in.data(), int32_t(in.size()), layerOut, size, ppmFastest));
   ppm::SetPPMAllocHook(nullptr);
   EXPECT_EQ(PPMUnpack(packed, in.size()), in);
 }
@@ -267,7 +269,8 @@ TEST(CodecsPPM, HostileBodiesStayInBounds) {
     for (int i = 0; i < 4; ++i) body[i] = uint8_t(word >> (8 * i));
     const size_t capacity = rng() % 5000;
     std::vector<uint8_t> out(capacity + 1, 0x5A);
-    int32_t n = PPMDecompressBuffer(body.data(), int32_t(body.size()), out.data(), int32_t(capacity));
+    int32_t n =
+        PPMDecompressBuffer(body.data(), int32_t(body.size()), out.data(), int32_t(capacity));
     ASSERT_GE(n, 0);
     ASSERT_LE(size_t(n), capacity);
     ASSERT_EQ(out[capacity], 0x5A) << "wrote past the end";
