@@ -67,6 +67,10 @@ TEST_F(StreamsTool, PutAndGetRoundTripAtEveryLevel) {
   const TRun ls = Run("ls -l " + c);
   ASSERT_EQ(ls.Status, 0) << ls.Err;
   EXPECT_NE(ls.Out.find("--c  default.txt"), std::string::npos) << ls.Out;
+  // A compressed file is listed with the size of its content, not of its packed blocks.
+  const size_t line = ls.Out.find("default.txt");
+  ASSERT_NE(line, std::string::npos);
+  EXPECT_EQ(std::stoll(ls.Out.substr(ls.Out.rfind('\n', line) + 1)), 700 * 1024) << ls.Out;
   EXPECT_NE(ls.Out.find("---  dir/sfsNone"), std::string::npos) << ls.Out;
   EXPECT_NE(ls.Out.find("--c  dir/bzipMax"), std::string::npos) << ls.Out;
   const TRun check = Run("check " + c);

@@ -45,7 +45,8 @@ sfs::TSFSCompressionLevel ParseLevel(const std::string& Name) {
 
 // Opens the container, asking for its password only when it has one.
 void OpenContainer(TSingleFileSystem& Fs, bool ReadOnly) {
-  if (!std::filesystem::exists(gArgs.Container)) throw sfstool::TToolError("no such container: " + gArgs.Container);
+  if (!std::filesystem::exists(gArgs.Container))
+    throw sfstool::TToolError("no such container: " + gArgs.Container);
   std::string password = gArgs.Pass ? sfstool::ParsePassArgument(*gArgs.Pass) : std::string();
   try {
     Fs.OpenContainer(gArgs.Container, password, ReadOnly);
@@ -61,7 +62,8 @@ void OpenContainer(TSingleFileSystem& Fs, bool ReadOnly) {
     throw sfstool::TToolError(gArgs.Container + " is not a readable container: " + e.what());
   }
   // A file with a password of its own that was given wrongly gets one more try on a terminal.
-  Fs.FOnPassword = [](TSingleFileSystem&, const std::string& FileName, std::string& NewPassword, bool& SkipFile) {
+  Fs.FOnPassword = [](TSingleFileSystem&, const std::string& FileName, std::string& NewPassword,
+                      bool& SkipFile) {
     static int tries = 0;
     if (!::isatty(STDIN_FILENO) || ++tries > 2) {
       SkipFile = true;
@@ -93,7 +95,8 @@ std::string IsoTime(uint64_t FileTime) {
 // --- create ---
 
 int RunCreate() {
-  if (std::filesystem::exists(gArgs.Container)) throw sfstool::TToolError(gArgs.Container + " already exists");
+  if (std::filesystem::exists(gArgs.Container))
+    throw sfstool::TToolError(gArgs.Container + " already exists");
   sfs::TSFSCreateOptions o;
   o.PageSize = gArgs.PageSize;
   o.PartSize = gArgs.PartSize;
@@ -102,8 +105,10 @@ int RunCreate() {
   if (!sfs::IsValidGeometry(o.PageSize, o.ExtentPageCount))
     throw sfstool::TUsageError("the page size must be a power of two from 1024 to 65536");
   if (o.PartSize != 0 && o.PartSize < 2 * sfs::HFPHeaderSize)
-    throw sfstool::TUsageError("the part size must be at least " + std::to_string(2 * sfs::HFPHeaderSize));
-  if (o.Password.size() > 32) throw sfstool::TToolError("the password is longer than 32 characters");
+    throw sfstool::TUsageError("the part size must be at least " +
+                               std::to_string(2 * sfs::HFPHeaderSize));
+  if (o.Password.size() > 32)
+    throw sfstool::TToolError("the password is longer than 32 characters");
   TSingleFileSystem fs;
   try {
     fs.CreateContainer(gArgs.Container, o);
@@ -120,14 +125,16 @@ int RunCreate() {
 sfstool::TRegisterCommand gCreate({
     .Name = "create",
     .Description = "Creates a new, empty container",
-    .Usage = "sfs create CONTAINER [--pass ARG] [--level LEVEL] [--page-size N] [--part-size BYTES]",
+    .Usage =
+        "sfs create CONTAINER [--pass ARG] [--level LEVEL] [--page-size N] [--part-size BYTES]",
     .Setup =
         [](CLI::App& cmd) {
           cmd.add_option("CONTAINER", gArgs.Container, "container file")->required();
           AddPass(cmd);
           cmd.add_option("--level", gArgs.Level, "default compression level (default sfsNone)");
           cmd.add_option("--page-size", gArgs.PageSize, "bytes per page (default 4096)");
-          cmd.add_option("--part-size", gArgs.PartSize, "spread the container over part files of this size");
+          cmd.add_option("--part-size", gArgs.PartSize,
+                         "spread the container over part files of this size");
         },
     .Run = RunCreate,
 });
@@ -138,16 +145,20 @@ int RunPut() {
   const std::string data = sfstool::ReadInput(gArgs.File);
   TSingleFileSystem fs;
   OpenContainer(fs, false);
-  const sfs::TSFSCompressionLevel level = gArgs.Level ? ParseLevel(*gArgs.Level) : fs.GetCompressionLevel();
+  const sfs::TSFSCompressionLevel level =
+      gArgs.Level ? ParseLevel(*gArgs.Level) : fs.GetCompressionLevel();
   const std::string password = FilePassword(fs, false);
-  if (password.size() > 32) throw sfstool::TToolError("the file password is longer than 32 characters");
+  if (password.size() > 32)
+    throw sfstool::TToolError("the file password is longer than 32 characters");
   // Missing folders on the way are made first.
   std::string path, name;
   if (sfs::ExtractPathAndPattern(gArgs.Name, path, name)) {
-    if (fs.ForceDirectories(path) < -1) throw sfstool::TToolError("cannot make the folders of " + gArgs.Name);
+    if (fs.ForceDirectories(path) < -1)
+      throw sfstool::TToolError("cannot make the folders of " + gArgs.Name);
   }
   sfs::TDirectoryElement e;
-  if (fs.GetFileInfo(gArgs.Name, e) && e.IsFolder) throw sfstool::TToolError(gArgs.Name + " is a folder");
+  if (fs.GetFileInfo(gArgs.Name, e) && e.IsFolder)
+    throw sfstool::TToolError(gArgs.Name + " is a folder");
   bool diskFull = false;
   fs.FOnDiskFull = [&diskFull](TSingleFileSystem&) { diskFull = true; };
   // The new content is complete under a temporary name before it takes the place of the old one.
@@ -216,12 +227,16 @@ int RunLs() {
   std::string out;
   for (const auto& entry : list) {
     if (gArgs.Long) {
+      // A compressed file shows the size of its content, not of its packed blocks.
+      const std::optional<int64_t> content = sfstool::CompressedContentSize(fs, entry.Path);
+      const int64_t storedSize = entry.Element.FileSize;  // a copy: the record is packed
       std::string flags;
       flags += entry.Element.IsFolder ? 'd' : '-';
       flags += entry.Element.EncMethod ? 'p' : '-';
-      flags += !entry.Element.IsFolder && sfstool::IsCompressedContainerFile(fs, entry.Path) ? 'c' : '-';
+      flags += content ? 'c' : '-';
       char line[96];
-      std::snprintf(line, sizeof line, "%12lld  %s  %s  ", static_cast<long long>(entry.Element.FileSize),
+      std::snprintf(line, sizeof line, "%12lld  %s  %s  ",
+                    static_cast<long long>(content.value_or(storedSize)),
                     IsoTime(entry.Element.LastModifiedTime).c_str(), flags.c_str());
       out += line;
     }
@@ -238,7 +253,9 @@ sfstool::TRegisterCommand gLs({
     .Setup =
         [](CLI::App& cmd) {
           cmd.add_option("CONTAINER", gArgs.Container, "container file")->required();
-          cmd.add_flag("-l", gArgs.Long, "size, modification time (UTC) and flags (d folder, p password, c compressed)");
+          cmd.add_flag(
+              "-l", gArgs.Long,
+              "size, modification time (UTC) and flags (d folder, p password, c compressed)");
           AddPass(cmd);
         },
     .Run = RunLs,
@@ -249,8 +266,10 @@ sfstool::TRegisterCommand gLs({
 int RunRm() {
   TSingleFileSystem fs;
   OpenContainer(fs, false);
-  if (!fs.FileExists(gArgs.Name)) throw sfstool::TToolError("no such file in the container: " + gArgs.Name);
-  if (!fs.DeleteFile(gArgs.Name)) throw sfstool::TToolError("cannot delete " + gArgs.Name + " (a folder that is not empty?)");
+  if (!fs.FileExists(gArgs.Name))
+    throw sfstool::TToolError("no such file in the container: " + gArgs.Name);
+  if (!fs.DeleteFile(gArgs.Name))
+    throw sfstool::TToolError("cannot delete " + gArgs.Name + " (a folder that is not empty?)");
   return 0;
 }
 
@@ -270,9 +289,11 @@ sfstool::TRegisterCommand gRm({
 // --- info ---
 
 int RunInfo() {
-  if (!std::filesystem::exists(gArgs.Container)) throw sfstool::TToolError("no such container: " + gArgs.Container);
+  if (!std::filesystem::exists(gArgs.Container))
+    throw sfstool::TToolError("no such container: " + gArgs.Container);
   // The header is never enciphered: no password is needed to describe the container.
-  auto huge = std::make_unique<sfs::TSFSHugeFile>(gArgs.Container, true, false, false, sfs::cUnsplitPartitionSize, 0);
+  auto huge = std::make_unique<sfs::TSFSHugeFile>(gArgs.Container, true, false, false,
+                                                  sfs::cUnsplitPartitionSize, 0);
   int32_t parts = 0;
   int64_t stub = 0, partSize = 0;
   sfs::TSingleFileHeader h{};
@@ -288,17 +309,22 @@ int RunInfo() {
     throw sfstool::TToolError(gArgs.Container + " is not a readable container: " + e.what());
   }
   char buf[1024];
-  std::snprintf(buf, sizeof buf,
-                "format version: %.1f\npage size: %d\npages per extent: %d\ntotal pages: %d\nheader pages: %d\n"
-                "PFS pages: %d\nGAM pages: %d\ndirectory pages: %d\ndirectory records: %d\nencryption: %s\n"
-                "default level: %s\nparts: %d\n",
-                static_cast<double>(h.Version), h.PageSize, h.ExtentPageCount, h.TOTALPageCount, h.HDRPageCount,
-                h.PFSPageCount, h.GAMPageCount, h.DIRPageCount, h.DIRElementsCount,
-                h.EncMethod == sfs::encRijndael ? "rijndael" : "none",
-                std::string(sfs::SFSCompressionLevelName(static_cast<sfs::TSFSCompressionLevel>(h.CompressionLevel))).c_str(),
-                parts);
+  std::snprintf(
+      buf, sizeof buf,
+      "format version: %.1f\npage size: %d\npages per extent: %d\ntotal pages: %d\nheader pages: "
+      "%d\n"
+      "PFS pages: %d\nGAM pages: %d\ndirectory pages: %d\ndirectory records: %d\nencryption: %s\n"
+      "default level: %s\nparts: %d\n",
+      static_cast<double>(h.Version), h.PageSize, h.ExtentPageCount, h.TOTALPageCount,
+      h.HDRPageCount, h.PFSPageCount, h.GAMPageCount, h.DIRPageCount, h.DIRElementsCount,
+      h.EncMethod == sfs::encRijndael ? "rijndael" : "none",
+      std::string(
+          sfs::SFSCompressionLevelName(static_cast<sfs::TSFSCompressionLevel>(h.CompressionLevel)))
+          .c_str(),
+      parts);
   std::string out = buf;
-  if (partSize != sfs::cUnsplitPartitionSize) out += "part size: " + std::to_string(partSize) + "\n";
+  if (partSize != sfs::cUnsplitPartitionSize)
+    out += "part size: " + std::to_string(partSize) + "\n";
   if (stub) out += "stub size: " + std::to_string(stub) + "\n";
   sfstool::WriteOutput("-", out);
   return 0;
@@ -308,7 +334,10 @@ sfstool::TRegisterCommand gInfo({
     .Name = "info",
     .Description = "Describes the container header",
     .Usage = "sfs info CONTAINER",
-    .Setup = [](CLI::App& cmd) { cmd.add_option("CONTAINER", gArgs.Container, "container file")->required(); },
+    .Setup =
+        [](CLI::App& cmd) {
+          cmd.add_option("CONTAINER", gArgs.Container, "container file")->required();
+        },
     .Run = RunInfo,
 });
 
@@ -329,7 +358,8 @@ int RunCheck() {
       problems = fs.CheckIntegrity();
       for (const auto& entry : fs.ListFiles()) {
         if (entry.Element.IsFolder || entry.Element.EncMethod) continue;
-        for (auto& p : sfstool::CheckContainerFileContent(fs, entry.Path)) problems.push_back(entry.Path + ": " + p);
+        for (auto& p : sfstool::CheckContainerFileContent(fs, entry.Path))
+          problems.push_back(entry.Path + ": " + p);
       }
     } catch (const std::exception& e) {
       problems.push_back(e.what());

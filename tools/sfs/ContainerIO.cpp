@@ -13,11 +13,16 @@ namespace {
 
 std::string ErrorText(int32_t Code) {
   switch (Code) {
-    case sfs::erDiskFull: return "disk full";
-    case sfs::erFileNotDeleted: return "the file is in use";
-    case sfs::erCRCError: return "checksum error";
-    case sfs::erInvalidPath: return "invalid path";
-    default: return "error " + std::to_string(Code);
+    case sfs::erDiskFull:
+      return "disk full";
+    case sfs::erFileNotDeleted:
+      return "the file is in use";
+    case sfs::erCRCError:
+      return "checksum error";
+    case sfs::erInvalidPath:
+      return "invalid path";
+    default:
+      return "error " + std::to_string(Code);
   }
 }
 
@@ -55,16 +60,19 @@ void WriteContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name, std
   size_t chunk = 1 << 20;
   try {
     if (Level == sfs::sfsNone) {
-      stream = std::make_unique<sfs::TSFSUserFileStream>(&Fs, Name, platform::fmCreate, FilePassword, "", "");
+      stream = std::make_unique<sfs::TSFSUserFileStream>(&Fs, Name, platform::fmCreate,
+                                                         FilePassword, "", "");
     } else {
-      auto file = std::make_unique<sfs::TSFSFileStream>(&Fs, Name, platform::fmCreate, FilePassword, "", "", Level);
+      auto file = std::make_unique<sfs::TSFSFileStream>(&Fs, Name, platform::fmCreate, FilePassword,
+                                                        "", "", Level);
       chunk = static_cast<size_t>(file->Inner().BlockSize());
       stream = std::move(file);
     }
   } catch (const platform::Exception& e) {
     const int32_t error = Fs.LastError();
     if (IsOpenFailure(e))
-      throw TToolError("cannot create " + Name + " in the container: " + ErrorText(error ? error : sfs::erInvalidPath));
+      throw TToolError("cannot create " + Name +
+                       " in the container: " + ErrorText(error ? error : sfs::erInvalidPath));
     stream.reset();
     Fs.DeleteFile(Name);
     throw TToolError("cannot create " + Name + " in the container: " + e.what());
@@ -76,23 +84,29 @@ void WriteContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name, std
     const int32_t error = Fs.LastError();
     stream.reset();
     Fs.DeleteFile(Name);
-    throw TToolError("cannot write " + Name + ": " + (error ? ErrorText(error) : std::string(e.what())));
+    throw TToolError("cannot write " + Name + ": " +
+                     (error ? ErrorText(error) : std::string(e.what())));
   }
 }
 
-std::string ReadContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name, const std::string& FilePassword) {
+std::string ReadContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name,
+                              const std::string& FilePassword) {
   sfs::TDirectoryElement e;
-  if (!Fs.GetFileInfo(Name, e) || e.IsFolder) throw TToolError("no such file in the container: " + Name);
+  if (!Fs.GetFileInfo(Name, e) || e.IsFolder)
+    throw TToolError("no such file in the container: " + Name);
   std::unique_ptr<sfs::TSFSFileStream> stream;
   try {
-    stream = std::make_unique<sfs::TSFSFileStream>(&Fs, Name, platform::fmOpenRead | platform::fmShareDenyWrite,
-                                                   FilePassword, "", "", sfs::sfsNone);
+    stream = std::make_unique<sfs::TSFSFileStream>(
+        &Fs, Name, platform::fmOpenRead | platform::fmShareDenyWrite, FilePassword, "", "",
+        sfs::sfsNone);
   } catch (const platform::Exception& x) {
-    if (IsOpenFailure(x)) throw TToolError(e.EncMethod ? "wrong file password for " + Name : "cannot open " + Name);
+    if (IsOpenFailure(x))
+      throw TToolError(e.EncMethod ? "wrong file password for " + Name : "cannot open " + Name);
     throw TToolError("cannot read " + Name + ": " + x.what());
   }
   // A block list cut short is dropped on opening; the output would be silently shorter.
-  if (stream->Inner().Repaired()) throw TToolError("cannot read " + Name + ": the compressed stream is truncated");
+  if (stream->Inner().Repaired())
+    throw TToolError("cannot read " + Name + ": the compressed stream is truncated");
   const int64_t size = stream->GetSize();
   std::string out(static_cast<size_t>(size), '\0');
   TProgressBar bar("get");
@@ -109,18 +123,21 @@ std::string ReadContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Nam
     done += static_cast<size_t>(std::max(got, 0));
     if (got != n) {
       const int32_t error = Fs.LastError();
-      throw TToolError("cannot read " + Name + ": " + ErrorText(error ? error : sfs::erReadPageError));
+      throw TToolError("cannot read " + Name + ": " +
+                       ErrorText(error ? error : sfs::erReadPageError));
     }
     bar.Update(static_cast<int64_t>(done), size);
   }
   return out;
 }
 
-std::vector<std::string> CheckContainerFileContent(sfs::TSingleFileSystem& Fs, const std::string& Name) {
+std::vector<std::string> CheckContainerFileContent(sfs::TSingleFileSystem& Fs,
+                                                   const std::string& Name) {
   // Plain files have nothing beyond the page checksums the engine verifies; a compressed one must
   // have a sound header and block chain and every block must decode to its size and checksum.
   try {
-    sfs::TSFSFileStream stream(&Fs, Name, platform::fmOpenRead | platform::fmShareDenyWrite, "", "", "", sfs::sfsNone);
+    sfs::TSFSFileStream stream(&Fs, Name, platform::fmOpenRead | platform::fmShareDenyWrite, "", "",
+                               "", sfs::sfsNone);
     if (!stream.Inner().IsCompressed()) return {};
     return stream.Inner().CheckBlocks();
   } catch (const std::exception& x) {
@@ -128,16 +145,23 @@ std::vector<std::string> CheckContainerFileContent(sfs::TSingleFileSystem& Fs, c
   }
 }
 
-bool IsCompressedContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name) {
-  // Only the first 128 bytes decide; a file that cannot be opened (own password) counts as plain.
+std::optional<int64_t> CompressedContentSize(sfs::TSingleFileSystem& Fs, const std::string& Name) {
+  // The first 128 bytes decide whether the content is a stream of compressed blocks.
   sfs::TDirectoryElement e;
-  if (!Fs.GetFileInfo(Name, e) || e.IsFolder || e.EncMethod) return false;
+  if (!Fs.GetFileInfo(Name, e) || e.IsFolder || e.EncMethod) return std::nullopt;
   try {
-    sfs::TSFSUserFileStream raw(&Fs, Name, platform::fmOpenRead, "", "", "");
-    char signature[4] = {};
-    return raw.GetSize() >= sfs::cStreamHeaderSize && raw.Read(signature, 4) == 4 && std::equal(signature, signature + 4, sfs::cStreamSignature);
+    {
+      sfs::TSFSUserFileStream raw(&Fs, Name, platform::fmOpenRead, "", "", "");
+      char signature[4] = {};
+      if (raw.GetSize() < sfs::cStreamHeaderSize || raw.Read(signature, 4) != 4 ||
+          !std::equal(signature, signature + 4, sfs::cStreamSignature))
+        return std::nullopt;
+    }
+    sfs::TSFSFileStream stream(&Fs, Name, platform::fmOpenRead | platform::fmShareDenyWrite, "", "",
+                               "", sfs::sfsNone);
+    return stream.GetSize();
   } catch (const std::exception&) {
-    return false;
+    return std::nullopt;
   }
 }
 

@@ -2,6 +2,7 @@
 // check `sfs check` runs on every file.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,13 +23,16 @@ void WriteContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name, std
 
 // The whole content of the file Name, opened with FilePassword when it has a password of its own.
 // TToolError for a missing file, a wrong password or a read error.
-std::string ReadContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name, const std::string& FilePassword);
+std::string ReadContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name,
+                              const std::string& FilePassword);
 
 // Problems found in the content of the file Name beyond what the storage engine checks
 // (for compressed files: the block chain and block checksums). One line per problem.
-std::vector<std::string> CheckContainerFileContent(sfs::TSingleFileSystem& Fs, const std::string& Name);
+std::vector<std::string> CheckContainerFileContent(sfs::TSingleFileSystem& Fs,
+                                                   const std::string& Name);
 
-// True when the file's content is stored in compressed blocks.
-bool IsCompressedContainerFile(sfs::TSingleFileSystem& Fs, const std::string& Name);
+// The content size of a file stored in compressed blocks (what get writes), or nothing for a
+// plain file, a folder, or a file with its own password (which cannot be looked into).
+std::optional<int64_t> CompressedContentSize(sfs::TSingleFileSystem& Fs, const std::string& Name);
 
 }  // namespace sfstool
