@@ -16,6 +16,32 @@ namespace {
 
 constexpr int32_t cMaxRunPages = 256;  // pages moved by one transfer at most
 
+// A FileRead or FileWrite of Total bytes from byte Pos of a file, in pages of PageData bytes.
+struct TPageSpan {
+  int64_t Pos;
+  int64_t Total;
+  int32_t PageData;
+
+  // The pages the bytes lie on, at most the `listed` pages the page map gave.
+  int32_t Pages(int32_t listed) const {
+    return static_cast<int32_t>(std::min<int64_t>(listed, (Pos + Total - 1) / PageData - Pos / PageData + 1));
+  }
+  // Where the bytes of page i of the span start in it and how many there are, when `moved`
+  // bytes of the span lie on the pages before it.
+  void Slice(int32_t i, int64_t moved, int32_t& off, int32_t& chunk) const {
+    off = i == 0 ? static_cast<int32_t>(Pos % PageData) : 0;
+    chunk = static_cast<int32_t>(std::min<int64_t>(PageData - off, Total - moved));
+  }
+};
+
+// How many of pages[i], pages[i + 1], ... (below `end`) follow one another on disk, so that
+// they move in one transfer; at most cMaxRunPages.
+int32_t ConsecutiveRun(const TIntegerArray& pages, int32_t i, int32_t end) {
+  int32_t run = 1;
+  while (i + run < end && run < cMaxRunPages && pages[i + run] == pages[i] + run) ++run;
+  return run;
+}
+
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 std::vector<std::string> SplitPath(const std::string& Path) {
@@ -342,35 +368,28 @@ int32_t TSingleFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Count)
   FUFM->GetPages(e, false, h->Position, available, pages);
   if (pages.ItemCount() == 0) throw platform::Exception("TSingleFileSystem.FileRead - no pages were found by UFM.");
   const int32_t d = FPFM->GetPageDataSize();
-  const int64_t pos = h->Position;
   // A file with a password of its own is read with its key; otherwise the page file's default.
   const std::string& readKey = e.EncMethod != encNone ? h->Key : std::string();
-  // The pages the range touches (a range that ends on a page boundary is given the next page too).
-  const int32_t need = static_cast<int32_t>(std::min<int64_t>(pages.ItemCount(), (pos + available - 1) / d - pos / d + 1));
-  // Where the bytes of page i of the range start in it and how many of them are wanted; never
-  // past the end of the file, even when the caller asked for more.
-  auto slice = [&](int32_t i, int64_t done, int32_t& off, int32_t& chunk) {
-    off = i == 0 ? static_cast<int32_t>(pos % d) : 0;
-    chunk = static_cast<int32_t>(std::min<int64_t>(d - off, available - done));
-  };
+  // Never past the end of the file, even when the caller asked for more.
+  const TPageSpan span{h->Position, available, d};
+  const int32_t need = span.Pages(pages.ItemCount());
   TPageBuffer edges(2 * d);  // a partly wanted first and last page
   uint8_t* out = static_cast<uint8_t*>(Buffer);
   int64_t done = 0;
   for (int32_t i = 0; i < need && done < available;) {
     // A run of pages that follow one another on disk moves in one transfer: whole pages straight
     // into the caller's buffer, a partly wanted page into a page buffer of its own.
-    int32_t run = 1;
-    while (i + run < need && run < cMaxRunPages && pages[i + run] == pages[i] + run) ++run;
+    const int32_t run = ConsecutiveRun(pages, i, need);
     FRunHeaders.resize(static_cast<size_t>(run));
     FRunPages.resize(static_cast<size_t>(run));
     for (int32_t k = 0, off, chunk, at = 0; k < run; ++k, at += chunk) {
-      slice(i + k, done + at, off, chunk);
+      span.Slice(i + k, done + at, off, chunk);
       FRunPages[static_cast<size_t>(k)] = off == 0 && chunk == d ? out + done + at : edges.pData + (k == 0 ? 0 : d);
     }
     const int32_t ok = FPFM->ReadPages(pages[i], run, FRunPages.data(), FRunHeaders.data(), readKey);
     int32_t good = 0;
     for (int32_t off, chunk; good < ok && FRunHeaders[static_cast<size_t>(good)].PageType == UFPage; ++good) {
-      slice(i + good, done, off, chunk);
+      span.Slice(i + good, done, off, chunk);
       const uint8_t* from = FRunPages[static_cast<size_t>(good)];
       if (from != out + done) std::memcpy(out + done, from + off, static_cast<size_t>(chunk));
       done += chunk;
@@ -412,35 +431,30 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
   int64_t done = 0;
   if (pages.ItemCount() > 0) {
     const int32_t d = FPFM->GetPageDataSize();
-    const int64_t pos = h->Position;
     TPageBuffer page(d);
     std::string key;
     ExpectedPageHeader(e, *h, page, key);
     const TPageHeader expected = page.PageHeader;
     const std::string& readKey = e.EncMethod != encNone ? h->Key : std::string();
-    const int32_t need = static_cast<int32_t>(std::min<int64_t>(pages.ItemCount(), (pos + Count - 1) / d - pos / d + 1));
-    auto slice = [&](int32_t i, int64_t at, int32_t& off, int32_t& chunk) {
-      off = i == 0 ? static_cast<int32_t>(pos % d) : 0;
-      chunk = static_cast<int32_t>(std::min<int64_t>(d - off, Count - at));
-    };
+    const TPageSpan span{h->Position, Count, d};
+    const int32_t need = span.Pages(pages.ItemCount());
     TPageBuffer edges(2 * d);  // a partly written first and last page, completed before writing
     const uint8_t* in = static_cast<const uint8_t*>(Buffer);
     for (int32_t i = 0; i < need && done < Count;) {
       // A run of pages that follow one another on disk goes out in one transfer; a page the
       // write covers only in part is completed in a page buffer first.
-      int32_t run = 1;
-      while (i + run < need && run < cMaxRunPages && pages[i + run] == pages[i] + run) ++run;
+      int32_t run = ConsecutiveRun(pages, i, need);
       FRunSources.resize(static_cast<size_t>(run));
       bool stop = false;
       for (int32_t k = 0, off, chunk, at = 0; k < run; ++k, at += chunk) {
-        slice(i + k, done + at, off, chunk);
+        span.Slice(i + k, done + at, off, chunk);
         if (off == 0 && chunk == d) {
           FRunSources[static_cast<size_t>(k)] = in + done + at;
           continue;
         }
         uint8_t* edge = edges.pData + (k == 0 ? 0 : d);
         // A page appended by this write holds nothing yet: it starts as zeros, not from disk.
-        if ((pos / d + i + k) * d >= oldSize) {
+        if ((span.Pos / d + i + k) * d >= oldSize) {
           std::memset(edge, 0, static_cast<size_t>(d));
         } else if (!FPFM->ReadPage(page, pages[i + k], false, readKey, -1)) {
           FLastError = FPFM->FLastError;
@@ -454,7 +468,7 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
         FRunSources[static_cast<size_t>(k)] = edge;
       }
       const int32_t ok = FPFM->WritePages(pages[i], run, FRunSources.data(), expected, key);
-      for (int32_t k = 0, off, chunk; k < ok; ++k, done += chunk) slice(i + k, done, off, chunk);
+      for (int32_t k = 0, off, chunk; k < ok; ++k, done += chunk) span.Slice(i + k, done, off, chunk);
       if (ok < run) {
         FLastError = FPFM->FLastError;
         break;
