@@ -36,7 +36,7 @@ void NotifyTouchPanel(QAbstractButton& button);
 }  // namespace detail
 
 template <class TQtButton>
-class TBDButton : public TQtButton, public TBDHintFields {
+class TBDButton : public TQtButton, public TBDHintFields, public TBDMouseEvents {
  public:
   explicit TBDButton(QWidget* parent) : TQtButton(parent) {
     QWidget::setFont(FFont.ToQFont());
@@ -72,12 +72,6 @@ class TBDButton : public TQtButton, public TBDHintFields {
     ClickNotifyParent();
   }
   void CMMouseEnter() { ShowHint(*this, detail::ClassName(*this).c_str(), MemoRequired()); }
-
-  TNotifyEvent OnClick;
-  TNotifyEvent OnDblClick;
-  TMouseEvent OnMouseDown;
-  TMouseEvent OnMouseUp;
-  TMouseMoveEvent OnMouseMove;
 
  protected:
   void ClickNotifyParent() { detail::NotifyTouchPanel(*this); }

@@ -19,7 +19,7 @@
 
 namespace controls {
 
-class TBDPanel : public QFrame, public TBDHintFields {
+class TBDPanel : public QFrame, public TBDHintFields, public TBDMouseEvents {
   Q_OBJECT
 
  public:
@@ -34,12 +34,6 @@ class TBDPanel : public QFrame, public TBDHintFields {
   virtual void Click();
   virtual void DblClick();
   void CMMouseEnter();
-
-  TNotifyEvent OnClick;
-  TNotifyEvent OnDblClick;
-  TMouseEvent OnMouseDown;
-  TMouseEvent OnMouseUp;
-  TMouseMoveEvent OnMouseMove;
 
  protected:
   void SetPanelText(std::string_view value);

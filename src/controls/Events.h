@@ -23,4 +23,13 @@ using TMouseEvent = std::function<void(QObject* sender, Qt::MouseButton button,
 using TMouseMoveEvent = std::function<void(QObject* sender, Qt::MouseButtons buttons,
                                            Qt::KeyboardModifiers shift, int x, int y)>;
 
+// The click and mouse events every BD control offers.
+struct TBDMouseEvents {
+  TNotifyEvent OnClick;
+  TNotifyEvent OnDblClick;
+  TMouseEvent OnMouseDown;
+  TMouseEvent OnMouseUp;
+  TMouseMoveEvent OnMouseMove;
+};
+
 }  // namespace controls
