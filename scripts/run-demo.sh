@@ -163,9 +163,14 @@ ffmpeg -hide_banner -loglevel error -y -f x11grab -draw_mouse 0 -video_size 800x
   -frames:v 1 "$build/demo-screenshot.png"
 step "screenshot of the finished window: $build/demo-screenshot.png"
 click_in "$form" 728 515
-wait_for 10 bash -c "! kill -0 $pid 2>/dev/null" || true
+wait_for 20 bash -c "! kill -0 $pid 2>/dev/null" || true
 if kill -0 "$pid" 2>/dev/null; then
   fail "the tool did not end after OK"
+  # Where it hangs: the stacks of all its threads, when a debugger is at hand.
+  if command -v gdb >/dev/null; then
+    gdb -p "$pid" -batch -ex "thread apply all bt 12" 2>/dev/null | grep -E '^(Thread|#)' >&2 || true
+  fi
+  tail -n 20 "$stage/config.log" >&2 || true
 else
   wait "$pid" || fail "the tool ended with an error (log: $stage/config.log)"
 fi

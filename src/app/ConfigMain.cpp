@@ -37,7 +37,9 @@ int RunConfigWindow(TConfigState& state, TFormServices services) {
     return QSize(s.width, s.height);
   });
   form->SetQuestionForm(question.get());
-  QObject::connect(form.get(), &TForm1::Closed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+  // The closed window ends the program: exit, not quit, which first asks the other open windows
+  // whether they may close and gives up when one refuses.
+  QObject::connect(form.get(), &TForm1::Closed, qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
   form->show();
   const int rc = QApplication::exec();
   form.reset();  // FormDestroy: frees the sound player and the file access facade
