@@ -198,7 +198,7 @@ TContext* TPPMModel::CreateSuccessors(bool skip) {
     ps[numPs++] = s;
   }
   TState upState;
-  upState.Symbol = *FAlloc.Ptr<uint8_t>(upBranch);
+  upState.Symbol = *At<uint8_t>(upBranch);
   upState.Successor = upBranch + 1;
   if (c->NumStats == 1) {
     upState.Freq = OneState(c)->Freq;
@@ -262,7 +262,7 @@ void TPPMModel::UpdateModel() {
     return;
   }
 
-  *FAlloc.Ptr<uint8_t>(FAlloc.Text++) = fsSymbol;
+  *At<uint8_t>(FAlloc.Text++) = fsSymbol;
   uint32_t successor = FAlloc.Text;
   if (FAlloc.Text >= FAlloc.UnitsStart) {
     Restart();
@@ -309,7 +309,7 @@ void TPPMModel::UpdateModel() {
         Restart();
         return;
       }
-      TState* s = FAlloc.Ptr<TState>(ref);
+      TState* s = At<TState>(ref);
       *s = *OneState(c);
       c->Stats = ref;
       if (s->Freq < cMaxFreq / 4 - 1)

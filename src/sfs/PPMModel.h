@@ -63,8 +63,10 @@ class TPPMModel {
   int64_t DecodeBlock(uint8_t* out, size_t capacity, TRangeDecoder& coder);
 
  private:
-  TContext* Ctx(uint32_t offset) const { return reinterpret_cast<TContext*>(FHeap + offset); }
-  TState* StatsOf(const TContext* c) const { return reinterpret_cast<TState*>(FHeap + c->Stats); }
+  template <class T>
+  T* At(uint32_t offset) const { return reinterpret_cast<T*>(FHeap + offset); }
+  TContext* Ctx(uint32_t offset) const { return At<TContext>(offset); }
+  TState* StatsOf(const TContext* c) const { return At<TState>(c->Stats); }
   static TState* OneState(TContext* c) { return reinterpret_cast<TState*>(&c->SummFreq); }
   uint32_t Ref(const void* p) const { return static_cast<uint32_t>(static_cast<const uint8_t*>(p) - FHeap); }
 
