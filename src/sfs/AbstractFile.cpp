@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <climits>
@@ -12,6 +13,7 @@
 #include <cstring>
 
 #include "platform/Exception.h"
+#include "sfs/MappedCopy.h"
 
 namespace sfs {
 
@@ -107,6 +109,7 @@ bool TSFSDiskFile::InternalOpen(const std::string& FileName, bool bCreate) {
 bool TSFSDiskFile::Open(bool bCreate) { return InternalOpen(FFileName, bCreate); }
 
 void TSFSDiskFile::Close() {
+  DropView();
   if (FHandle >= 0) {
     FlushBuffers();
     ::close(FHandle);
@@ -168,26 +171,20 @@ void TSFSDiskFile::SetSize(int64_t NewSize) {
     rc = errno;
   }
   if (rc != 0) throw platform::Exception(std::string("TSFSDiskFile.SetSize - ") + std::strerror(rc));
+  FViewBytes = std::min(FViewBytes, NewSize);
   FPos = NewSize;
 }
 
 int32_t TSFSDiskFile::Read(void* Buffer, int32_t Count) {
-  if (FHandle < 0 || Count <= 0) return 0;
-  int32_t done = 0;
-  while (done < Count) {
-    const ssize_t got = ::pread(FHandle, static_cast<char*>(Buffer) + done, Count - done, FPos);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<int32_t>(got);
-    FPos += got;
-  }
-  return done;
+  if (Count <= 0) return 0;
+  const iovec whole{Buffer, static_cast<size_t>(Count)};
+  return ReadV(&whole, 1);
 }
 
 int32_t TSFSDiskFile::Write(const void* Buffer, int32_t Count) {
   if (FHandle < 0) return 0;
   if (Count == 0) {
-    if (::ftruncate(FHandle, FPos) != 0) { /* nothing to report: the size stays */ }
+    if (::ftruncate(FHandle, FPos) == 0) FViewBytes = std::min(FViewBytes, FPos);
     return 0;
   }
   int32_t done = 0;
@@ -203,8 +200,50 @@ int32_t TSFSDiskFile::Write(const void* Buffer, int32_t Count) {
 
 int32_t TSFSDiskFile::ReadV(const iovec* Pieces, int32_t Count) {
   if (FHandle < 0) return 0;
+  int64_t total = 0;
+  for (int32_t i = 0; i < Count; ++i) total += static_cast<int64_t>(Pieces[i].iov_len);
+  if (const uint8_t* from = View(FPos, total)) {
+    if (CopyFromMapping(from, Pieces, Count)) {
+      FPos += total;
+      return static_cast<int32_t>(total);
+    }
+    DropView();  // the file changed under the mapping: the read below says how
+  }
   return PositionalV(Pieces, Count, FPos,
                      [this](const iovec* v, int n, int64_t pos) { return ::preadv(FHandle, v, n, pos); });
+}
+
+const uint8_t* TSFSDiskFile::View(int64_t Pos, int64_t Count) {
+  if (Pos < 0 || Count <= 0) return nullptr;
+  const int64_t end = Pos + Count;
+  if (end > FViewBytes) {
+    // The file may have grown since the bytes were last counted.
+    struct stat st {};
+    if (::fstat(FHandle, &st) != 0 || st.st_size < end) return nullptr;
+    if (st.st_size > FViewLength) {
+      // Room for growth, so that a file read while it grows is not mapped again for every step.
+      constexpr int64_t cStep = int64_t{2} << 20;
+      const int64_t length = (std::max<int64_t>(st.st_size, 2 * FViewLength) + cStep - 1) / cStep * cStep;
+      void* view = FView == nullptr
+                       ? ::mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_SHARED, FHandle, 0)
+                       : ::mremap(FView, static_cast<size_t>(FViewLength), static_cast<size_t>(length), MREMAP_MAYMOVE);
+      if (view == MAP_FAILED) {
+        DropView();
+        return nullptr;
+      }
+      FView = static_cast<uint8_t*>(view);
+      FViewLength = length;
+    }
+    FViewBytes = std::min<int64_t>(st.st_size, FViewLength);
+  }
+  return FView + Pos;
+}
+
+void TSFSDiskFile::DropView() {
+  if (FView != nullptr) ::munmap(FView, static_cast<size_t>(FViewLength));
+  FView = nullptr;
+  FViewLength = 0;
+  FViewBytes = 0;
 }
 
 int32_t TSFSDiskFile::WriteV(const iovec* Pieces, int32_t Count) {

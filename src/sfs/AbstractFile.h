@@ -52,7 +52,9 @@ class TSFSAbstractFile {
 
 // A POSIX file. Exclusive opening takes a non-blocking exclusive lock (open fails while another
 // holder has the file locked). Growing the file on a nearly full file system reserves its blocks,
-// so that a full disk shows at the size change rather than at a later write.
+// so that a full disk shows at the size change rather than at a later write. Reads copy out of a
+// read-only mapping of the file (one copy, no call into the system once the pages are mapped),
+// widened as the file grows; a read the mapping cannot serve is an ordinary positional read.
 class TSFSDiskFile : public TSFSAbstractFile {
  public:
   TSFSDiskFile(const std::string& FileName, bool ReadOnly, bool Exclusive);
@@ -77,8 +79,15 @@ class TSFSDiskFile : public TSFSAbstractFile {
   const std::string& Directory() const { return FDirectory; }
 
  private:
+  // The mapped bytes from Pos on, Count of them, when all lie inside the file; else null.
+  const uint8_t* View(int64_t Pos, int64_t Count);
+  void DropView();
+
   int32_t FHandle = -1;
   std::string FDirectory;
+  uint8_t* FView = nullptr;
+  int64_t FViewLength = 0;  // bytes mapped (may reach past the end of the file)
+  int64_t FViewBytes = 0;   // of those, the ones known to lie inside the file
   int64_t FPos = 0;  // reads and writes are positional; the position lives here
   int64_t FRoomAtLook = 0;      // free bytes of the file system when last looked up
   int64_t FGrownSinceLook = 0;  // bytes this file grew by since then

@@ -144,6 +144,7 @@ void TPageFileManager::LoadSFHeader() {
 
 void TPageFileManager::SaveSFHeader() {
   if (FReadOnly) return;
+  ++FChanges;
   FHeader.CRC = HeaderCRC(FHeader);
   FSFSFile->SetPosition(0);
   FSFSFile->WriteBuffer(&FHeader, SingleFileHeaderSize);
@@ -202,6 +203,7 @@ bool TPageFileManager::WritePage(TFFPage& Page, int32_t PageNo, const std::strin
     FLastError = erWritePageError;
     return false;
   }
+  ++FChanges;
   const bool withData = Page.pData != nullptr && DataSize > 0;
   if (withData) {
     if (!EncodeBuffer(Page.pData, DataSize, key, Page.PageHeader.EncType)) {
@@ -235,6 +237,7 @@ bool TPageFileManager::WritePage(TFFPage& Page, int32_t PageNo, const std::strin
 }
 
 bool TPageFileManager::AppendPages(int32_t qty) {
+  ++FChanges;
   try {
     const int64_t newSize = (int64_t{FHeader.TOTALPageCount} + qty) * FHeader.PageSize;
     FSFSFile->SetSize(newSize);
@@ -250,6 +253,7 @@ bool TPageFileManager::AppendPages(int32_t qty) {
 bool TPageFileManager::EnsurePhysicalPages(int32_t LastPageNo) {
   const int64_t need = (int64_t{LastPageNo} + 1) * FHeader.PageSize;
   if (FSFSFile->GetSize() >= need) return true;
+  ++FChanges;
   try {
     FSFSFile->SetSize(need);
     return FSFSFile->GetSize() == need;
@@ -318,6 +322,7 @@ int32_t TPageFileManager::WritePages(int32_t FirstPageNo, int32_t Count, const u
     FLastError = erWritePageHeaderError;
     return 0;
   }
+  ++FChanges;
   FHeaders.assign(static_cast<size_t>(Count), Header);
   FPieces.resize(static_cast<size_t>(2 * Count));
   const bool encode = Header.EncType != encNone;

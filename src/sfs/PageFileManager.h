@@ -75,6 +75,10 @@ class TPageFileManager {
   bool EncodeBuffer(void* Buffer, int32_t Size, const std::string& Key, uint8_t EncType);
   bool DecodeBuffer(void* Buffer, int32_t Size, const std::string& Key, uint8_t EncType);
 
+  // Counts the calls that may have changed bytes of the page space (page writes, header saves,
+  // growth): a copy of a page read while this number stayed the same is still what the page holds.
+  uint64_t ChangeCount() const { return FChanges; }
+
   TSFSHugeFile& SFSFile() { return *FSFSFile; }
   bool InMemory() const { return FInMemory; }
   bool ReadOnly() const { return FReadOnly; }
@@ -96,6 +100,7 @@ class TPageFileManager {
   class TCipherCache;
   bool Code(void* Buffer, int32_t Size, const std::string& Key, bool Encode);
 
+  uint64_t FChanges = 0;
   std::vector<uint8_t> FScratch;  // header and data of one page, written in one call
   std::vector<TPageHeader> FHeaders;
   std::vector<iovec> FPieces;

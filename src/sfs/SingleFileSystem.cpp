@@ -373,10 +373,20 @@ int32_t TSingleFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Count)
   // Never past the end of the file, even when the caller asked for more.
   const TPageSpan span{h->Position, available, d};
   const int32_t need = span.Pages(pages.ItemCount());
-  TPageBuffer edges(2 * d);  // a partly wanted first and last page
+  FReadEdges.resize(static_cast<size_t>(2 * d));
+  uint8_t* const edges = FReadEdges.data();
   uint8_t* out = static_cast<uint8_t*>(Buffer);
   int64_t done = 0;
-  for (int32_t i = 0; i < need && done < available;) {
+  int32_t i = 0;
+  // A read going on from where the last one ended starts inside the page that one kept.
+  if (h->LastPageNo == pages[0] && h->LastPageChanges == FPFM->ChangeCount()) {
+    int32_t off, chunk;
+    span.Slice(0, 0, off, chunk);
+    std::memcpy(out, h->LastPage.data() + off, static_cast<size_t>(chunk));
+    done = chunk;
+    i = 1;
+  }
+  while (i < need && done < available) {
     // A run of pages that follow one another on disk moves in one transfer: whole pages straight
     // into the caller's buffer, a partly wanted page into a page buffer of its own.
     const int32_t run = ConsecutiveRun(pages, i, need);
@@ -384,14 +394,21 @@ int32_t TSingleFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Count)
     FRunPages.resize(static_cast<size_t>(run));
     for (int32_t k = 0, off, chunk, at = 0; k < run; ++k, at += chunk) {
       span.Slice(i + k, done + at, off, chunk);
-      FRunPages[static_cast<size_t>(k)] = off == 0 && chunk == d ? out + done + at : edges.pData + (k == 0 ? 0 : d);
+      FRunPages[static_cast<size_t>(k)] = off == 0 && chunk == d ? out + done + at : edges + (k == 0 ? 0 : d);
     }
     const int32_t ok = FPFM->ReadPages(pages[i], run, FRunPages.data(), FRunHeaders.data(), readKey);
     int32_t good = 0;
     for (int32_t off, chunk; good < ok && FRunHeaders[static_cast<size_t>(good)].PageType == UFPage; ++good) {
       span.Slice(i + good, done, off, chunk);
       const uint8_t* from = FRunPages[static_cast<size_t>(good)];
-      if (from != out + done) std::memcpy(out + done, from + off, static_cast<size_t>(chunk));
+      if (from != out + done) {
+        std::memcpy(out + done, from + off, static_cast<size_t>(chunk));
+        if (i + good == need - 1) {  // the read ends inside this page: keep it for the next
+          h->LastPage.assign(from, from + d);
+          h->LastPageNo = pages[i + good];
+          h->LastPageChanges = FPFM->ChangeCount();
+        }
+      }
       done += chunk;
     }
     if (good < run) {

@@ -48,6 +48,11 @@ struct TUserFileHandle {
   int64_t Position = 0;
   uint16_t Mode = 0;
   std::string Key;       // the file's own data key when it has a password of its own
+  // The page the last read ended inside, checked and deciphered, for the read that goes on
+  // from there; it holds while the page file's change count is still LastPageChanges.
+  int32_t LastPageNo = -1;
+  uint64_t LastPageChanges = 0;
+  std::vector<uint8_t> LastPage;
 };
 
 // How a new container is laid out.
@@ -196,6 +201,7 @@ class TSingleFileSystem {
   // Per-transfer lists of FileRead / FileWrite, kept to spare allocations.
   std::vector<TPageHeader> FRunHeaders;
   std::vector<uint8_t*> FRunPages;
+  std::vector<uint8_t> FReadEdges;  // a partly wanted first and last page of a read
   std::vector<const uint8_t*> FRunSources;
 };
 

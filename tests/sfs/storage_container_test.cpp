@@ -210,6 +210,34 @@ TEST(StorageContainer, OverwriteInsideAFile) {
   }
 }
 
+TEST(StorageContainer, ReadsGoingOnInsideAPageSeeWritesMadeMeanwhile) {
+  // A read that ends inside a page keeps that page for the read that goes on from there; a write
+  // to it in between, through this or another handle, must show.
+  TSingleFileSystem fs;
+  fs.CreateInMemory();
+  auto want = RandomBytes(12000, 7);
+  WriteFile(fs, "f", want);
+  const int32_t reader = fs.FileOpen("f", platform::fmOpenReadWrite);
+  const int32_t writer = fs.FileOpen("f", platform::fmOpenReadWrite);
+  ASSERT_GT(reader, 0);
+  ASSERT_GT(writer, 0);
+  std::vector<uint8_t> back(12000);
+  ASSERT_EQ(fs.FileRead(reader, back.data(), 1000), 1000);  // ends inside page 1 of the file
+  fs.FileSeek(writer, 0, 1500);
+  ASSERT_EQ(fs.FileWrite(writer, "XY", 2), 2);
+  want[1500] = 'X';
+  want[1501] = 'Y';
+  ASSERT_EQ(fs.FileRead(reader, back.data() + 1000, 3000), 3000);  // ends inside the next page
+  fs.FileSeek(reader, 0, 4000);
+  ASSERT_EQ(fs.FileWrite(reader, "Z", 1), 1);
+  want[4000] = 'Z';
+  fs.FileSeek(reader, 0, 4000);
+  ASSERT_EQ(fs.FileRead(reader, back.data() + 4000, 8000), 8000);
+  EXPECT_EQ(back, want);
+  fs.FileClose(reader);
+  fs.FileClose(writer);
+}
+
 TEST(StorageContainer, ReplaceKeepsACompleteVersionAtEveryStep) {
   TSingleFileSystem fs;
   fs.CreateInMemory();

@@ -1,6 +1,9 @@
 // Physical files and the multi-part huge file.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -62,6 +65,62 @@ TEST(StorageDiskFile, ReadWriteSeekTruncateAndSize) {
   ASSERT_TRUE(ro.Open(false));
   EXPECT_EQ(ro.Write("x", 1), 0);
   EXPECT_EQ(ro.GetSize(), 100);
+}
+
+TEST(StorageDiskFile, ReadsFollowTheFileAsItGrowsAndShrinks) {
+  TTempDir dir;
+  TSFSDiskFile f(dir / "grow.bin", false, false);
+  ASSERT_TRUE(f.Open(true));
+  const std::vector<uint8_t> first = RandomBytes(5000, 1);
+  ASSERT_EQ(f.Write(first.data(), 5000), 5000);
+  std::vector<uint8_t> got(5000);
+  f.SetPosition(0);
+  ASSERT_EQ(f.Read(got.data(), 5000), 5000);
+  EXPECT_EQ(got, first);
+  // Far past what the first read saw: the reads follow.
+  const std::vector<uint8_t> more = RandomBytes(3 << 20, 2);
+  f.SetPosition(5000);
+  ASSERT_EQ(f.Write(more.data(), static_cast<int32_t>(more.size())), static_cast<int32_t>(more.size()));
+  got.assign(more.size(), 0);
+  f.SetPosition(5000);
+  ASSERT_EQ(f.Read(got.data(), static_cast<int32_t>(got.size())), static_cast<int32_t>(more.size()));
+  EXPECT_EQ(got, more);
+  // Shrunk, the end is where it now is; grown again, the new bytes are zeros, not the old ones.
+  f.SetSize(6000);
+  f.SetPosition(5500);
+  EXPECT_EQ(f.Read(got.data(), 4096), 500);
+  f.SetSize(10000);
+  f.SetPosition(6000);
+  ASSERT_EQ(f.Read(got.data(), 4000), 4000);
+  EXPECT_TRUE(std::all_of(got.begin(), got.begin() + 4000, [](uint8_t b) { return b == 0; }));
+  // Scattered reads take the same bytes, here across the end of the first write.
+  std::vector<uint8_t> model(first);
+  model.insert(model.end(), more.begin(), more.begin() + 1000);
+  uint8_t a[100], b[900];
+  const iovec pieces[] = {{a, sizeof(a)}, {b, sizeof(b)}};
+  f.SetPosition(4500);
+  ASSERT_EQ(f.ReadV(pieces, 2), 1000);
+  EXPECT_EQ(std::memcmp(a, model.data() + 4500, 100), 0);
+  EXPECT_EQ(std::memcmp(b, model.data() + 4600, 900), 0);
+  EXPECT_EQ(f.GetPosition(), 5500);
+}
+
+TEST(StorageDiskFile, AFileShrunkByAnotherHolderGivesAShortReadNotACrash) {
+  TTempDir dir;
+  TSFSDiskFile f(dir / "shrunk.bin", false, false);
+  ASSERT_TRUE(f.Open(true));
+  const std::vector<uint8_t> data = RandomBytes(1 << 20, 3);
+  ASSERT_EQ(f.Write(data.data(), static_cast<int32_t>(data.size())), static_cast<int32_t>(data.size()));
+  std::vector<uint8_t> got(65536);
+  f.SetPosition(0);
+  ASSERT_EQ(f.Read(got.data(), 4096), 4096);
+  // Behind this object's back: the bytes it last saw as the file's are gone.
+  ASSERT_EQ(::truncate((dir / "shrunk.bin").c_str(), 8192), 0);
+  f.SetPosition(512 * 1024);
+  EXPECT_EQ(f.Read(got.data(), 65536), 0);
+  f.SetPosition(4096);
+  EXPECT_EQ(f.Read(got.data(), 65536), 4096);
+  EXPECT_EQ(std::memcmp(got.data(), data.data() + 4096, 4096), 0);
 }
 
 TEST(StorageDiskFile, ExclusiveOpenLocksOutOthers) {
