@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "platform/Exception.h"
 #include "sfs/MappedCopy.h"
@@ -224,6 +225,9 @@ const uint8_t* TSFSDiskFile::View(int64_t Pos, int64_t Count) {
       // Room for growth, so that a file read while it grows is not mapped again for every step.
       constexpr int64_t cStep = int64_t{2} << 20;
       const int64_t length = (std::max<int64_t>(st.st_size, 2 * FViewLength) + cStep - 1) / cStep * cStep;
+      if constexpr (sizeof(size_t) < sizeof(int64_t)) {
+        if (length > static_cast<int64_t>(std::numeric_limits<size_t>::max())) return nullptr;  // no room to map it
+      }
       void* view = FView == nullptr
                        ? ::mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_SHARED, FHandle, 0)
                        : ::mremap(FView, static_cast<size_t>(FViewLength), static_cast<size_t>(length), MREMAP_MAYMOVE);

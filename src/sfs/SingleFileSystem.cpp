@@ -446,6 +446,7 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
     return 0;
   }
   int64_t done = 0;
+  int32_t keptPageNo = -1;
   if (pages.ItemCount() > 0) {
     const int32_t d = FPFM->GetPageDataSize();
     TPageBuffer page(d);
@@ -473,6 +474,8 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
         // A page appended by this write holds nothing yet: it starts as zeros, not from disk.
         if ((span.Pos / d + i + k) * d >= oldSize) {
           std::memset(edge, 0, static_cast<size_t>(d));
+        } else if (h->LastPageNo == pages[i + k] && h->LastPageChanges == FPFM->ChangeCount()) {
+          std::memcpy(edge, h->LastPage.data(), static_cast<size_t>(d));  // as this handle left it
         } else if (!FPFM->ReadPage(page, pages[i + k], false, readKey, -1)) {
           FLastError = FPFM->FLastError;
           run = k;  // the pages before it still go out
@@ -491,6 +494,13 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
         break;
       }
       if (stop) break;
+      const uint8_t* last = FRunSources[static_cast<size_t>(run - 1)];
+      if (i + run == need && (last == edges.pData || last == edges.pData + d)) {
+        // The write ends inside this page: the handle keeps it for the read or write going on.
+        h->LastPage.assign(last, last + d);
+        h->LastPageNo = -1;
+        keptPageNo = pages[i + run - 1];
+      }
       i += run;
     }
   }
@@ -498,6 +508,10 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
   if (h->Position > e.FileSize) e.FileSize = h->Position;
   e.LastModifiedTime = NowFileTime();
   FDM->WriteItem(h->FileID, e);
+  if (keptPageNo >= 0) {  // the record's write changed a directory page, not the kept one
+    h->LastPageNo = keptPageNo;
+    h->LastPageChanges = FPFM->ChangeCount();
+  }
   return static_cast<int32_t>(done);
 }
 

@@ -210,9 +210,9 @@ TEST(StorageContainer, OverwriteInsideAFile) {
   }
 }
 
-TEST(StorageContainer, ReadsGoingOnInsideAPageSeeWritesMadeMeanwhile) {
-  // A read that ends inside a page keeps that page for the read that goes on from there; a write
-  // to it in between, through this or another handle, must show.
+TEST(StorageContainer, ReadsAndWritesGoingOnInsideAPageSeeWritesMadeMeanwhile) {
+  // A read or write that ends inside a page keeps that page for the one that goes on from there;
+  // a write to it in between, through this or another handle, must show.
   TSingleFileSystem fs;
   fs.CreateInMemory();
   auto want = RandomBytes(12000, 7);
@@ -234,8 +234,20 @@ TEST(StorageContainer, ReadsGoingOnInsideAPageSeeWritesMadeMeanwhile) {
   fs.FileSeek(reader, 0, 4000);
   ASSERT_EQ(fs.FileRead(reader, back.data() + 4000, 8000), 8000);
   EXPECT_EQ(back, want);
+  // Writing on: each write starts inside the page the last one ended in.
+  fs.FileSeek(reader, 0, 100);
+  ASSERT_EQ(fs.FileWrite(reader, std::string(1000, 'a').data(), 1000), 1000);
+  fs.FileSeek(writer, 0, 3000);
+  ASSERT_EQ(fs.FileWrite(writer, "B", 1), 1);
+  ASSERT_EQ(fs.FileWrite(reader, std::string(500, 'c').data(), 500), 500);
+  ASSERT_EQ(fs.FileWrite(reader, std::string(100, 'd').data(), 100), 100);
+  std::fill_n(want.begin() + 100, 1000, 'a');
+  want[3000] = 'B';
+  std::fill_n(want.begin() + 1100, 500, 'c');
+  std::fill_n(want.begin() + 1600, 100, 'd');
   fs.FileClose(reader);
   fs.FileClose(writer);
+  EXPECT_EQ(ReadFile(fs, "f"), want);
 }
 
 TEST(StorageContainer, ReplaceKeepsACompleteVersionAtEveryStep) {
