@@ -63,6 +63,10 @@ cleanup() {
 }
 trap cleanup EXIT
 export XDG_CONFIG_HOME=$stage/config-home
+# The private server comes without a session bus. Without an address the bus library would start
+# one through the X server, forking the tool while its threads run; in a sanitizer build that
+# child can stop on a lock taken before the fork, and the tool then hangs at exit waiting for it.
+export DBUS_SESSION_BUS_ADDRESS=unix:path=$stage/no-session-bus
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$stage/sound-output.raw SDL_DISKAUDIODELAY=20
 unset QT_QPA_PLATFORM
 store=$XDG_CONFIG_HOME/Brindel/registry.reg

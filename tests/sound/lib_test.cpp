@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -138,6 +140,15 @@ TEST(SoundLibraryInit, FailsWithoutAnOutputDevice) {
             nullptr);
   FSOUND_Close();
   FMOD_Unload();
+}
+
+TEST_F(SoundLibrary, LeavesTheProgramsSignalsAlone) {
+  // Started, the library must not take over interrupting and terminating the program.
+  for (const int sig : {SIGINT, SIGTERM}) {
+    struct sigaction now {};
+    ASSERT_EQ(sigaction(sig, nullptr, &now), 0);
+    EXPECT_TRUE(!(now.sa_flags & SA_SIGINFO) && now.sa_handler == SIG_DFL) << sig;
+  }
 }
 
 TEST_F(SoundLibrary, EndCallbackRunsOnTheAudioThreadWithTheUserValueAtTheEnd) {

@@ -289,6 +289,9 @@ float FSOUND_GetVersion(void) { return cLibraryVersion; }
 signed char FSOUND_Init(int mixrate, int maxsoftwarechannels, unsigned int) {
   FSOUND_Close();
   TLibrary& lib = Lib();
+  // SDL would otherwise turn SIGINT and SIGTERM into quit events no one here reads, and the
+  // program could no longer be interrupted or terminated.
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
   SDL_AudioSpec want{};
   want.freq = mixrate > 0 ? mixrate : 44100;
