@@ -373,16 +373,16 @@ int32_t TSingleFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Count)
   // Never past the end of the file, even when the caller asked for more.
   const TPageSpan span{h->Position, available, d};
   const int32_t need = span.Pages(pages.ItemCount());
-  FReadEdges.resize(static_cast<size_t>(2 * d));
-  uint8_t* const edges = FReadEdges.data();
+  FEdgePages.resize(static_cast<size_t>(2 * d));
+  uint8_t* const edges = FEdgePages.data();
   uint8_t* out = static_cast<uint8_t*>(Buffer);
   int64_t done = 0;
   int32_t i = 0;
   // A read going on from where the last one ended starts inside the page that one kept.
-  if (h->LastPageNo == pages[0] && h->LastPageChanges == FPFM->ChangeCount()) {
+  if (const uint8_t* kept = h->Kept.Of(pages[0], FPFM->ChangeCount())) {
     int32_t off, chunk;
     span.Slice(0, 0, off, chunk);
-    std::memcpy(out, h->LastPage.data() + off, static_cast<size_t>(chunk));
+    std::memcpy(out, kept + off, static_cast<size_t>(chunk));
     done = chunk;
     i = 1;
   }
@@ -403,11 +403,8 @@ int32_t TSingleFileSystem::FileRead(int32_t Handle, void* Buffer, int32_t Count)
       const uint8_t* from = FRunPages[static_cast<size_t>(good)];
       if (from != out + done) {
         std::memcpy(out + done, from + off, static_cast<size_t>(chunk));
-        if (i + good == need - 1) {  // the read ends inside this page: keep it for the next
-          h->LastPage.assign(from, from + d);
-          h->LastPageNo = pages[i + good];
-          h->LastPageChanges = FPFM->ChangeCount();
-        }
+        // The read ends inside this page: keep it for the next.
+        if (i + good == need - 1) h->Kept.Keep(pages[i + good], from, d, FPFM->ChangeCount());
       }
       done += chunk;
     }
@@ -446,7 +443,7 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
     return 0;
   }
   int64_t done = 0;
-  int32_t keptPageNo = -1;
+  bool kept = false;
   if (pages.ItemCount() > 0) {
     const int32_t d = FPFM->GetPageDataSize();
     TPageBuffer page(d);
@@ -456,7 +453,9 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
     const std::string& readKey = e.EncMethod != encNone ? h->Key : std::string();
     const TPageSpan span{h->Position, Count, d};
     const int32_t need = span.Pages(pages.ItemCount());
-    TPageBuffer edges(2 * d);  // a partly written first and last page, completed before writing
+    // A partly written first and last page, completed before writing.
+    FEdgePages.resize(static_cast<size_t>(2 * d));
+    uint8_t* const edges = FEdgePages.data();
     const uint8_t* in = static_cast<const uint8_t*>(Buffer);
     for (int32_t i = 0; i < need && done < Count;) {
       // A run of pages that follow one another on disk goes out in one transfer; a page the
@@ -470,12 +469,12 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
           FRunSources[static_cast<size_t>(k)] = in + done + at;
           continue;
         }
-        uint8_t* edge = edges.pData + (k == 0 ? 0 : d);
+        uint8_t* edge = edges + (k == 0 ? 0 : d);
         // A page appended by this write holds nothing yet: it starts as zeros, not from disk.
         if ((span.Pos / d + i + k) * d >= oldSize) {
           std::memset(edge, 0, static_cast<size_t>(d));
-        } else if (h->LastPageNo == pages[i + k] && h->LastPageChanges == FPFM->ChangeCount()) {
-          std::memcpy(edge, h->LastPage.data(), static_cast<size_t>(d));  // as this handle left it
+        } else if (const uint8_t* left = h->Kept.Of(pages[i + k], FPFM->ChangeCount())) {
+          std::memcpy(edge, left, static_cast<size_t>(d));  // as this handle left it
         } else if (!FPFM->ReadPage(page, pages[i + k], false, readKey, -1)) {
           FLastError = FPFM->FLastError;
           run = k;  // the pages before it still go out
@@ -495,11 +494,10 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
       }
       if (stop) break;
       const uint8_t* last = FRunSources[static_cast<size_t>(run - 1)];
-      if (i + run == need && (last == edges.pData || last == edges.pData + d)) {
+      if (i + run == need && (last == edges || last == edges + d)) {
         // The write ends inside this page: the handle keeps it for the read or write going on.
-        h->LastPage.assign(last, last + d);
-        h->LastPageNo = -1;
-        keptPageNo = pages[i + run - 1];
+        h->Kept.Keep(pages[i + run - 1], last, d, FPFM->ChangeCount());
+        kept = true;
       }
       i += run;
     }
@@ -508,10 +506,8 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
   if (h->Position > e.FileSize) e.FileSize = h->Position;
   e.LastModifiedTime = NowFileTime();
   FDM->WriteItem(h->FileID, e);
-  if (keptPageNo >= 0) {  // the record's write changed a directory page, not the kept one
-    h->LastPageNo = keptPageNo;
-    h->LastPageChanges = FPFM->ChangeCount();
-  }
+  // The record's write changed a directory page, not the kept one.
+  if (kept) h->Kept.Changes = FPFM->ChangeCount();
   return static_cast<int32_t>(done);
 }
 

@@ -43,16 +43,31 @@ class ESFSPasswordError : public platform::Exception {
 };
 
 // One open handle.
+// The page a handle's last read or write ended inside, as it then stood (checked and
+// deciphered), for the read or write that goes on from there. It holds while the page file's
+// change count is still Changes.
+struct TKeptPage {
+  int32_t PageNo = -1;
+  uint64_t Changes = 0;
+  std::vector<uint8_t> Data;
+
+  // Its bytes when it is page PageNo and the page file has changed nothing since; else null.
+  const uint8_t* Of(int32_t Page, uint64_t NowChanges) const {
+    return Page == PageNo && NowChanges == Changes ? Data.data() : nullptr;
+  }
+  void Keep(int32_t Page, const uint8_t* Bytes, int32_t Size, uint64_t NowChanges) {
+    Data.assign(Bytes, Bytes + Size);
+    PageNo = Page;
+    Changes = NowChanges;
+  }
+};
+
 struct TUserFileHandle {
   int32_t FileID = -1;   // directory item number
   int64_t Position = 0;
   uint16_t Mode = 0;
   std::string Key;       // the file's own data key when it has a password of its own
-  // The page the last read ended inside, checked and deciphered, for the read that goes on
-  // from there; it holds while the page file's change count is still LastPageChanges.
-  int32_t LastPageNo = -1;
-  uint64_t LastPageChanges = 0;
-  std::vector<uint8_t> LastPage;
+  TKeptPage Kept;
 };
 
 // How a new container is laid out.
@@ -201,7 +216,7 @@ class TSingleFileSystem {
   // Per-transfer lists of FileRead / FileWrite, kept to spare allocations.
   std::vector<TPageHeader> FRunHeaders;
   std::vector<uint8_t*> FRunPages;
-  std::vector<uint8_t> FReadEdges;  // a partly wanted first and last page of a read
+  std::vector<uint8_t> FEdgePages;  // a partly moved first and last page of a read or write
   std::vector<const uint8_t*> FRunSources;
 };
 

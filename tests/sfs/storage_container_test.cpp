@@ -212,42 +212,48 @@ TEST(StorageContainer, OverwriteInsideAFile) {
 
 TEST(StorageContainer, ReadsAndWritesGoingOnInsideAPageSeeWritesMadeMeanwhile) {
   // A read or write that ends inside a page keeps that page for the one that goes on from there;
-  // a write to it in between, through this or another handle, must show.
-  TSingleFileSystem fs;
-  fs.CreateInMemory();
-  auto want = RandomBytes(12000, 7);
-  WriteFile(fs, "f", want);
-  const int32_t reader = fs.FileOpen("f", platform::fmOpenReadWrite);
-  const int32_t writer = fs.FileOpen("f", platform::fmOpenReadWrite);
-  ASSERT_GT(reader, 0);
-  ASSERT_GT(writer, 0);
-  std::vector<uint8_t> back(12000);
-  ASSERT_EQ(fs.FileRead(reader, back.data(), 1000), 1000);  // ends inside page 1 of the file
-  fs.FileSeek(writer, 0, 1500);
-  ASSERT_EQ(fs.FileWrite(writer, "XY", 2), 2);
-  want[1500] = 'X';
-  want[1501] = 'Y';
-  ASSERT_EQ(fs.FileRead(reader, back.data() + 1000, 3000), 3000);  // ends inside the next page
-  fs.FileSeek(reader, 0, 4000);
-  ASSERT_EQ(fs.FileWrite(reader, "Z", 1), 1);
-  want[4000] = 'Z';
-  fs.FileSeek(reader, 0, 4000);
-  ASSERT_EQ(fs.FileRead(reader, back.data() + 4000, 8000), 8000);
-  EXPECT_EQ(back, want);
-  // Writing on: each write starts inside the page the last one ended in.
-  fs.FileSeek(reader, 0, 100);
-  ASSERT_EQ(fs.FileWrite(reader, std::string(1000, 'a').data(), 1000), 1000);
-  fs.FileSeek(writer, 0, 3000);
-  ASSERT_EQ(fs.FileWrite(writer, "B", 1), 1);
-  ASSERT_EQ(fs.FileWrite(reader, std::string(500, 'c').data(), 500), 500);
-  ASSERT_EQ(fs.FileWrite(reader, std::string(100, 'd').data(), 100), 100);
-  std::fill_n(want.begin() + 100, 1000, 'a');
-  want[3000] = 'B';
-  std::fill_n(want.begin() + 1100, 500, 'c');
-  std::fill_n(want.begin() + 1600, 100, 'd');
-  fs.FileClose(reader);
-  fs.FileClose(writer);
-  EXPECT_EQ(ReadFile(fs, "f"), want);
+  // a write to it in between, through this or another handle, must show; in an enciphered
+  // container as well (the kept page is the deciphered one).
+  for (const char* password : {"", "pw"}) {
+    SCOPED_TRACE(password);
+    TSFSCreateOptions o;
+    o.Password = password;
+    TSingleFileSystem fs;
+    fs.CreateInMemory(o);
+    auto want = RandomBytes(12000, 7);
+    WriteFile(fs, "f", want);
+    const int32_t reader = fs.FileOpen("f", platform::fmOpenReadWrite);
+    const int32_t writer = fs.FileOpen("f", platform::fmOpenReadWrite);
+    ASSERT_GT(reader, 0);
+    ASSERT_GT(writer, 0);
+    std::vector<uint8_t> back(12000);
+    ASSERT_EQ(fs.FileRead(reader, back.data(), 1000), 1000);  // ends inside page 1 of the file
+    fs.FileSeek(writer, 0, 1500);
+    ASSERT_EQ(fs.FileWrite(writer, "XY", 2), 2);
+    want[1500] = 'X';
+    want[1501] = 'Y';
+    ASSERT_EQ(fs.FileRead(reader, back.data() + 1000, 3000), 3000);  // ends inside the next page
+    fs.FileSeek(reader, 0, 4000);
+    ASSERT_EQ(fs.FileWrite(reader, "Z", 1), 1);
+    want[4000] = 'Z';
+    fs.FileSeek(reader, 0, 4000);
+    ASSERT_EQ(fs.FileRead(reader, back.data() + 4000, 8000), 8000);
+    EXPECT_EQ(back, want);
+    // Writing on: each write starts inside the page the last one ended in.
+    fs.FileSeek(reader, 0, 100);
+    ASSERT_EQ(fs.FileWrite(reader, std::string(1000, 'a').data(), 1000), 1000);
+    fs.FileSeek(writer, 0, 3000);
+    ASSERT_EQ(fs.FileWrite(writer, "B", 1), 1);
+    ASSERT_EQ(fs.FileWrite(reader, std::string(500, 'c').data(), 500), 500);
+    ASSERT_EQ(fs.FileWrite(reader, std::string(100, 'd').data(), 100), 100);
+    std::fill_n(want.begin() + 100, 1000, 'a');
+    want[3000] = 'B';
+    std::fill_n(want.begin() + 1100, 500, 'c');
+    std::fill_n(want.begin() + 1600, 100, 'd');
+    fs.FileClose(reader);
+    fs.FileClose(writer);
+    EXPECT_EQ(ReadFile(fs, "f"), want);
+  }
 }
 
 TEST(StorageContainer, ReplaceKeepsACompleteVersionAtEveryStep) {
