@@ -22,18 +22,22 @@ struct TFreeSpaceManager::TUndo {
   int32_t pfsPages, gamPages, freeExt, mixedExt, extCount, pfsCount, gamCount, totalPages;
 };
 
-void TBitmap::Grow(int64_t AddBytes, uint8_t Fill) {
+uint8_t* TBitmap::Grow(int64_t AddBytes, uint8_t Fill) {
   const int64_t newBytes = FBytes + AddBytes;
   FWords.resize(static_cast<size_t>((newBytes + 7) / 8), 0);
-  std::memset(Bytes() + FBytes, Fill, static_cast<size_t>(AddBytes));
+  uint8_t* added = reinterpret_cast<uint8_t*>(FWords.data()) + FBytes;
+  std::memset(added, Fill, static_cast<size_t>(AddBytes));
+  // The caller may set any of the new bytes.
+  FZeroWords = std::min(FZeroWords, static_cast<size_t>(FBytes / 8));
   FBytes = newBytes;
+  return added;
 }
 
 void TBitmap::Truncate(int64_t NewBytes) {
   FWords.resize(static_cast<size_t>((NewBytes + 7) / 8));
   FBytes = NewBytes;
   // Bits past the end stay zero so word scans need no mask.
-  if (NewBytes % 8) std::memset(Bytes() + NewBytes, 0, static_cast<size_t>(8 - NewBytes % 8));
+  if (NewBytes % 8) std::memset(reinterpret_cast<uint8_t*>(FWords.data()) + NewBytes, 0, static_cast<size_t>(8 - NewBytes % 8));
 }
 
 TFreeSpaceManager::TFreeSpaceManager(TPageFileManager& PFM) : PFMHandle(PFM) {
@@ -63,20 +67,17 @@ void TFreeSpaceManager::LoadMaps() {
     if (!PFMHandle.ReadPage(page, no, false, {}, FPFSPageSize) || page.PageHeader.PageType != PFSPage)
       fail("can not load PFS page, pageNo = " + std::to_string(no));
     FPFSPageMap.Append(no);
-    PFS.Grow(FPFSPageSize, 0);
-    std::memcpy(PFS.Bytes() + int64_t{i} * FPFSPageSize, page.pData, static_cast<size_t>(FPFSPageSize));
+    std::memcpy(PFS.Grow(FPFSPageSize, 0), page.pData, static_cast<size_t>(FPFSPageSize));
   }
   for (int32_t i = 0; i < h.GAMPageCount; ++i) {
     const int32_t no = 2 + i * FGAMExtentsPerPage * FExtentPageCount;
     if (!PFMHandle.ReadPage(page, no, false, {}, FGAMPageSize) || page.PageHeader.PageType != GAMPage)
       fail("can not load GAM page, pageNo = " + std::to_string(no));
     FGAMPageMap.Append(no);
-    GAM.Grow(FGAMPageSize, 0);
-    std::memcpy(GAM.Bytes() + int64_t{i} * FGAMPageSize, page.pData, static_cast<size_t>(FGAMPageSize));
+    std::memcpy(GAM.Grow(FGAMPageSize, 0), page.pData, static_cast<size_t>(FGAMPageSize));
     if (!PFMHandle.ReadPage(page, no + 1, false, {}, FGAMPageSize) || page.PageHeader.PageType != SGAMPage)
       fail("can not load SGAM page, pageNo = " + std::to_string(no + 1));
-    SGAM.Grow(FGAMPageSize, 0);
-    std::memcpy(SGAM.Bytes() + int64_t{i} * FGAMPageSize, page.pData, static_cast<size_t>(FGAMPageSize));
+    std::memcpy(SGAM.Grow(FGAMPageSize, 0), page.pData, static_cast<size_t>(FGAMPageSize));
   }
   for (int32_t e = 0; e < FExtentCount; ++e) {
     if (GAM.Get(e)) {
@@ -110,14 +111,23 @@ int64_t TFreeSpaceManager::GetFreePageCount() const {
 
 int32_t TFreeSpaceManager::NextCandidate(int32_t From, bool bUniform) const {
   if (From >= FExtentCount) return FExtentCount;
-  size_t w = static_cast<size_t>(From) >> 6;
-  uint64_t word = GAM.Word(w) | (bUniform ? 0 : SGAM.Word(w));
-  word &= ~uint64_t{0} << (From & 63);
+  // The words every candidate bitmap has zero are skipped; a scan that starts below them learns
+  // where the first set word is, so the next scan from the start begins there.
+  const size_t zero = bUniform ? GAM.ZeroWords() : std::min(GAM.ZeroWords(), SGAM.ZeroWords());
+  const size_t from = static_cast<size_t>(From) >> 6;
   const size_t words = static_cast<size_t>((int64_t{FExtentCount} + 63) / 64);
-  while (word == 0) {
-    if (++w >= words) return FExtentCount;
-    word = GAM.Word(w) | (bUniform ? 0 : SGAM.Word(w));
+  size_t w = std::max(from, zero);
+  if (w >= words) return FExtentCount;
+  // The scan covers every bit from the first word not known to be zero on.
+  const bool fromZeroWords = from < zero || (from == zero && (From & 63) == 0);
+  uint64_t word = GAM.Word(w) | (bUniform ? 0 : SGAM.Word(w));
+  if (w == from) word &= ~uint64_t{0} << (From & 63);
+  while (word == 0 && ++w < words) word = GAM.Word(w) | (bUniform ? 0 : SGAM.Word(w));
+  if (fromZeroWords) {
+    GAM.NoteZeroWords(w);
+    if (!bUniform) SGAM.NoteZeroWords(w);
   }
+  if (word == 0) return FExtentCount;
   const int64_t e = static_cast<int64_t>(w) * 64 + std::countr_zero(word);
   return e < FExtentCount ? static_cast<int32_t>(e) : FExtentCount;
 }

@@ -8,6 +8,7 @@
 // the scans work a 64-bit word at a time but choose exactly the pages a bit-by-bit scan chooses.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -19,25 +20,38 @@ namespace sfs {
 class TPageFileManager;
 
 // A bitmap stored as little-endian 64-bit words: bit n is bit n mod 8 of byte n div 8, the same
-// bytes as on disk.
+// bytes as on disk. It also remembers how many of its first words are known to be zero, so that
+// a scan for set bits from the start need not walk them again.
 class TBitmap {
  public:
   int64_t ByteSize() const { return FBytes; }
-  uint8_t* Bytes() { return reinterpret_cast<uint8_t*>(FWords.data()); }
   const uint8_t* Bytes() const { return reinterpret_cast<const uint8_t*>(FWords.data()); }
-  void Grow(int64_t AddBytes, uint8_t Fill);
+  // Adds AddBytes bytes of Fill at the end and returns where they start, for the caller to fill
+  // in further.
+  uint8_t* Grow(int64_t AddBytes, uint8_t Fill);
   void Truncate(int64_t NewBytes);
   bool Get(int64_t n) const { return (FWords[static_cast<size_t>(n >> 6)] >> (n & 63)) & 1u; }
   void Set(int64_t n, bool v) {
+    const size_t w = static_cast<size_t>(n >> 6);
     const uint64_t m = uint64_t{1} << (n & 63);
-    if (v) FWords[static_cast<size_t>(n >> 6)] |= m; else FWords[static_cast<size_t>(n >> 6)] &= ~m;
+    if (v) {
+      FWords[w] |= m;
+      FZeroWords = std::min(FZeroWords, w);
+    } else {
+      FWords[w] &= ~m;
+    }
   }
   uint64_t Word(size_t i) const { return FWords[i]; }
   size_t WordCount() const { return FWords.size(); }
+  // Every word below this one is zero.
+  size_t ZeroWords() const { return FZeroWords; }
+  // A scan found words 0 .. Count - 1 zero.
+  void NoteZeroWords(size_t Count) const { FZeroWords = std::max(FZeroWords, Count); }
 
  private:
   std::vector<uint64_t> FWords;
   int64_t FBytes = 0;
+  mutable size_t FZeroWords = 0;
 };
 
 class TFreeSpaceManager {
