@@ -92,20 +92,16 @@ int TDIRArray::Compare(const TDirectoryElement& a, const TDirectoryElement& b, b
 // Both indexes are ordered by their key and, among equal keys, by item number, so that an
 // entry is found by binary search however long the run of its key (all files of one folder share
 // their ParentID).
-int32_t TDIRArray::LowerBound(const TIntegerArray& index, const TDirectoryElement& value, bool bByName,
+int32_t TDIRArray::LowerBound(const TBlockedIndex& index, const TDirectoryElement& value, bool bByName,
                               int32_t itemNo) const {
-  int32_t lo = 0, hi = IndexElementsCount;
-  while (lo < hi) {
-    const int32_t mid = lo + (hi - lo) / 2;
-    const int32_t at = index[mid];
+  return index.LowerBound([&](int32_t at) {
     const int c = Compare(Item(at), value, bByName);
-    if (c < 0 || (c == 0 && at < itemNo)) lo = mid + 1; else hi = mid;
-  }
-  return lo;
+    return c < 0 || (c == 0 && at < itemNo);
+  });
 }
 
 int32_t TDIRArray::FindPositionForInsert(const TDirectoryElement& value, bool bByName, bool bInsert, bool bFirst) const {
-  const TIntegerArray& index = bByName ? NameIndex : ParentIndex;
+  const TBlockedIndex& index = bByName ? NameIndex : ParentIndex;
   const int32_t n = IndexElementsCount;
   if (n == 0) return bInsert ? 0 : -1;
   if (bInsert) return LowerBound(index, value, bByName, INT32_MAX);  // after the entries of an equal key
@@ -172,7 +168,7 @@ void TDIRArray::AppendItem(const TDirectoryElement& value) {
   ++IndexElementsCount;
 }
 
-int32_t TDIRArray::FindIndexEntry(const TIntegerArray& index, const TDirectoryElement& value, bool bByName,
+int32_t TDIRArray::FindIndexEntry(const TBlockedIndex& index, const TDirectoryElement& value, bool bByName,
                                   int32_t itemNo) const {
   const int32_t pos = LowerBound(index, value, bByName, itemNo);
   return pos < IndexElementsCount && index[pos] == itemNo ? pos : -1;
@@ -227,19 +223,16 @@ void TDIRArray::ReadItem(int32_t itemNo, TDirectoryElement& value) const {
 }
 
 void TDIRArray::BuildIndexes() {
-  NameIndex.Clear();
-  ParentIndex.Clear();
-  IndexElementsCount = 0;
+  std::vector<int32_t> live;
   for (int32_t i = 0; i < ItemCount(); ++i)
-    if (!Item(i).IsDeleted) {
-      NameIndex.Append(i);
-      ParentIndex.Append(i);
-      ++IndexElementsCount;
-    }
-  std::stable_sort(NameIndex.Items.begin(), NameIndex.Items.end(),
+    if (!Item(i).IsDeleted) live.push_back(i);
+  IndexElementsCount = static_cast<int32_t>(live.size());
+  std::vector<int32_t> byName = live;
+  std::stable_sort(byName.begin(), byName.end(),
                    [&](int32_t a, int32_t b) { return Compare(Item(a), Item(b), true) < 0; });
-  std::stable_sort(ParentIndex.Items.begin(), ParentIndex.Items.end(),
-                   [&](int32_t a, int32_t b) { return Item(a).ParentID < Item(b).ParentID; });
+  NameIndex.Assign(byName);
+  std::stable_sort(live.begin(), live.end(), [&](int32_t a, int32_t b) { return Item(a).ParentID < Item(b).ParentID; });
+  ParentIndex.Assign(live);
 }
 
 // ---- TDIRManager --------------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sfs/BlockedIndex.h"
 #include "sfs/ContainerFormat.h"
 #include "sfs/IntegerArray.h"
 
@@ -53,15 +54,15 @@ class TDIRArray {
   const TDirectoryElement& Item(int32_t i) const { return Items[static_cast<size_t>(i)]; }
 
   std::vector<TDirectoryElement> Items;
-  TIntegerArray NameIndex;
-  TIntegerArray ParentIndex;
+  TBlockedIndex NameIndex;
+  TBlockedIndex ParentIndex;
   int32_t IndexElementsCount = 0;
 
  private:
   int32_t FindFile(std::string_view FileName, int32_t currentDir) const;
   int Compare(const TDirectoryElement& a, const TDirectoryElement& b, bool bByName) const;
-  int32_t FindIndexEntry(const TIntegerArray& index, const TDirectoryElement& value, bool bByName, int32_t itemNo) const;
-  int32_t LowerBound(const TIntegerArray& index, const TDirectoryElement& value, bool bByName, int32_t itemNo) const;
+  int32_t FindIndexEntry(const TBlockedIndex& index, const TDirectoryElement& value, bool bByName, int32_t itemNo) const;
+  int32_t LowerBound(const TBlockedIndex& index, const TDirectoryElement& value, bool bByName, int32_t itemNo) const;
 };
 
 class TDIRManager {
