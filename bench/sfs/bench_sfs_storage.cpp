@@ -207,16 +207,20 @@ void BM_Growth(benchmark::State& state) {
 
 // --- many files --------------------------------------------------------------------------------
 
-void ManyFiles(benchmark::State& state, int64_t Count) {
+// Count files of 100 bytes, named in order or (Shuffled) in an order that spreads them over the
+// name index, as real names arrive.
+void ManyFiles(benchmark::State& state, int64_t Count, bool Shuffled) {
   const std::string name = Dir() + "/many.sfs";
   std::filesystem::remove(name);
   const std::vector<uint8_t> small(100, 'x');
   sfs::TSingleFileSystem fs;
   fs.CreateContainer(name);
   char fileName[32];
-  Measure("files " + std::to_string(Count), [&] {
+  Measure("files " + std::to_string(Count) + (Shuffled ? " shuffled" : ""), [&] {
     for (int64_t i = 0; i < Count; ++i) {
-      std::snprintf(fileName, sizeof fileName, "f%07lld", static_cast<long long>(i));
+      // 7919 is prime and divides no count used here: every number comes once.
+      const int64_t n = Shuffled ? i * 7919 % Count : i;
+      std::snprintf(fileName, sizeof fileName, "f%07lld", static_cast<long long>(n));
       const int32_t h = fs.FileOpen(fileName, platform::fmCreate);
       if (h <= 0 || fs.FileWrite(h, small.data(), 100) != 100) state.SkipWithError("create");
       fs.FileClose(h);
@@ -228,10 +232,12 @@ void ManyFiles(benchmark::State& state, int64_t Count) {
 
 void BM_ManyFiles(benchmark::State& state) {
   for (auto _ : state) {
-    ManyFiles(state, 100000);
-    ManyFiles(state, 200000);
+    for (bool shuffled : {false, true}) {
+      ManyFiles(state, 100000, shuffled);
+      ManyFiles(state, 200000, shuffled);
+    }
   }
-  state.counters["files"] = static_cast<double>(state.iterations() * 300000);
+  state.counters["files"] = static_cast<double>(state.iterations() * 600000);
 }
 
 // --- the comparisons ---------------------------------------------------------------------------
@@ -264,6 +270,7 @@ void BM_Ratios(benchmark::State& state) {
       {"enc read / read", "enciphered read", "container read", "", false, 1},
       {"grow 1G / 64M per byte", "grow 1024 MiB", "grow 64 MiB", "<= 1.3", true, 16},
       {"files 200k / 100k", "files 200000", "files 100000", "<= 2.2", true, 1},
+      {"shuffled 200k / 100k", "files 200000 shuffled", "files 100000 shuffled", "<= 2.2", true, 1},
   };
   std::printf("\n  %-24s %8s %8s  %s\n", "ratio", "wall", "cpu", "goal");
   for (const TGoal& g : goals) {
