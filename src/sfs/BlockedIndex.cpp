@@ -6,6 +6,14 @@
 
 namespace sfs {
 
+namespace {
+
+[[noreturn]] void OutOfRange(int32_t Pos) {
+  throw platform::Exception("TBlockedIndex - position " + std::to_string(Pos) + " out of range.");
+}
+
+}  // namespace
+
 void TBlockedIndex::Clear() {
   FBlocks.clear();
   FStarts.clear();
@@ -26,8 +34,7 @@ void TBlockedIndex::Assign(const std::vector<int32_t>& Entries) {
 }
 
 size_t TBlockedIndex::BlockOf(int32_t Pos) const {
-  if (Pos < 0 || Pos > FCount || FBlocks.empty())
-    throw platform::Exception("TBlockedIndex - position " + std::to_string(Pos) + " out of range.");
+  if (Pos < 0 || Pos > FCount || FBlocks.empty()) OutOfRange(Pos);
   // The last block starting at or before Pos.
   const auto after = std::upper_bound(FStarts.begin(), FStarts.end(), Pos);
   return static_cast<size_t>(after - FStarts.begin()) - 1;
@@ -35,7 +42,7 @@ size_t TBlockedIndex::BlockOf(int32_t Pos) const {
 
 void TBlockedIndex::Insert(int32_t Pos, int32_t Value) {
   if (FBlocks.empty()) {
-    if (Pos != 0) throw platform::Exception("TBlockedIndex - position " + std::to_string(Pos) + " out of range.");
+    if (Pos != 0) OutOfRange(Pos);
     FBlocks.push_back({Value});
     FStarts.push_back(0);
     FCount = 1;
@@ -58,7 +65,7 @@ void TBlockedIndex::Insert(int32_t Pos, int32_t Value) {
 }
 
 void TBlockedIndex::Delete(int32_t Pos) {
-  if (Pos >= FCount) throw platform::Exception("TBlockedIndex - position " + std::to_string(Pos) + " out of range.");
+  if (Pos >= FCount) OutOfRange(Pos);
   const size_t b = BlockOf(Pos);
   std::vector<int32_t>& block = FBlocks[b];
   block.erase(block.begin() + (Pos - FStarts[b]));

@@ -42,7 +42,6 @@ class ESFSPasswordError : public platform::Exception {
   using Exception::Exception;
 };
 
-// One open handle.
 // The page a handle's last read or write ended inside, as it then stood (checked and
 // deciphered), for the read or write that goes on from there. It holds while the page file's
 // change count is still Changes.
@@ -62,6 +61,7 @@ struct TKeptPage {
   }
 };
 
+// One open handle.
 struct TUserFileHandle {
   int32_t FileID = -1;   // directory item number
   int64_t Position = 0;
