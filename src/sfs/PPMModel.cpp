@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <utility>
 
@@ -336,12 +337,26 @@ void TPPMModel::UpdateModel() {
   FMaxContext = FMinContext = Ctx(fSuccessor);
 }
 
-// The most probable symbol comes first in a context (or is its only one); its successor is
-// fetched while the coder divides, so the next context is at hand more often than not.
+// The most probable symbol comes first in a context (or is its only one). Its successor, and
+// the symbol table and suffix that successor will ask for next, are fetched while the coder
+// divides, so the next context is at hand more often than not. The successor may still be a
+// text position: its "fields" are then text bytes, read unaligned, and fetching whatever they
+// point at is harmless.
 inline void TPPMModel::PrefetchLikelySuccessor() {
   TContext* mc = FMinContext;
   const TState* likely = mc->NumStats != 1 ? StatsOf(mc) : OneState(mc);
-  __builtin_prefetch(FHeap + likely->Successor);
+  const uint32_t next = likely->Successor;
+  auto word = [this](uint32_t offset) {
+    uint32_t w;
+    std::memcpy(&w, FHeap + offset, sizeof(w));
+    return w;
+  };
+  auto prefetch = [this](uint32_t offset) {
+    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(FHeap) + offset));
+  };
+  prefetch(next);
+  prefetch(word(next + offsetof(TContext, Stats)));
+  prefetch(word(next + offsetof(TContext, Suffix)));
 }
 
 void TPPMModel::NextContext() {
@@ -396,7 +411,7 @@ void TPPMModel::Update2(TState* p) {
 // ---------------------------------------------------------------------------------------------
 // Encoding
 
-void TPPMModel::EncodeSymbol1(int symbol, TRangeEncoder& coder) {
+[[gnu::always_inline]] inline void TPPMModel::EncodeSymbol1(int symbol, TRangeEncoder& coder) {
   TContext* mc = FMinContext;
   const uint32_t scale = mc->SummFreq;
   TState* p = StatsOf(mc);
@@ -429,7 +444,7 @@ void TPPMModel::EncodeSymbol1(int symbol, TRangeEncoder& coder) {
   FFoundState = nullptr;
 }
 
-void TPPMModel::EncodeBinSymbol(int symbol, TRangeEncoder& coder) {
+[[gnu::always_inline]] inline void TPPMModel::EncodeBinSymbol(int symbol, TRangeEncoder& coder) {
   TState* rs = OneState(FMinContext);
   uint16_t& bs = BinSumm();
   if (rs->Symbol == symbol) {
@@ -450,22 +465,26 @@ void TPPMModel::EncodeBinSymbol(int symbol, TRangeEncoder& coder) {
   }
 }
 
-void TPPMModel::EncodeSymbol2(int symbol, TRangeEncoder& coder) {
+[[gnu::always_inline]] inline void TPPMModel::EncodeSymbol2(int symbol, TRangeEncoder& coder) {
   TContext* mc = FMinContext;
   const int numUnmasked = mc->NumStats - FNumMasked;
   uint32_t escFreq;
   TSee* see = MakeEscFreq(numUnmasked, escFreq);
-  TState* p = StatsOf(mc) - 1;
+  // The first numUnmasked states not masked take part. Masked states count 0 rather than being
+  // skipped by a branch: which symbols are masked follows no pattern a predictor could learn.
+  TState* p = StatsOf(mc);
   TState* found = nullptr;
   uint32_t lo = 0, total = 0;
-  for (int i = numUnmasked; i > 0; --i) {
-    do ++p;
-    while (FCharMask[p->Symbol] == FEscCount);
-    if (p->Symbol == symbol) {
+  const uint8_t* const mask = FCharMask;
+  const uint8_t escCount = FEscCount;
+  for (int taken = 0; taken < numUnmasked; ++p) {
+    const uint32_t take = mask[p->Symbol] != escCount;
+    if (p->Symbol == symbol) {  // never a masked symbol: the coder escaped past those
       found = p;
       lo = total;
     }
-    total += p->Freq;
+    total += p->Freq & (0u - take);
+    taken += int(take);
   }
   const uint32_t scale = escFreq + total;
   if (found != nullptr) {
@@ -481,7 +500,7 @@ void TPPMModel::EncodeSymbol2(int symbol, TRangeEncoder& coder) {
   FNumMasked = mc->NumStats;
 }
 
-bool TPPMModel::EncodeBlock(const uint8_t* in, size_t size, TRangeEncoder& coder) {
+[[gnu::always_inline]] inline bool TPPMModel::EncodeSymbols(const uint8_t* in, size_t size, TRangeEncoder& coder) {
   for (size_t pos = 0;; ++pos) {
     const int symbol = pos < size ? in[pos] : -1;  // -1: the end-of-data symbol
     PrefetchLikelySuccessor();
@@ -506,6 +525,14 @@ bool TPPMModel::EncodeBlock(const uint8_t* in, size_t size, TRangeEncoder& coder
     coder.Normalize();
     if (coder.Failed()) return false;
   }
+}
+
+bool TPPMModel::EncodeBlock(const uint8_t* in, size_t size, TRangeEncoder& target) {
+  // A local copy, as in DecodeBlock: its fields stay in registers.
+  TRangeEncoder coder = target;
+  const bool ok = EncodeSymbols(in, size, coder);
+  target = coder;
+  return ok;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -572,14 +599,17 @@ bool TPPMModel::EncodeBlock(const uint8_t* in, size_t size, TRangeEncoder& coder
   const int numUnmasked = mc->NumStats - FNumMasked;
   uint32_t escFreq;
   TSee* see = MakeEscFreq(numUnmasked, escFreq);
+  // Gathered without a branch on the mask (see EncodeSymbol2).
   TState* ps[256];
-  TState* p = StatsOf(mc) - 1;
+  TState* p = StatsOf(mc);
   uint32_t total = 0;
-  for (int i = 0; i < numUnmasked; ++i) {
-    do ++p;
-    while (FCharMask[p->Symbol] == FEscCount);
-    total += p->Freq;
-    ps[i] = p;
+  const uint8_t* const mask = FCharMask;
+  const uint8_t escCount = FEscCount;
+  for (int taken = 0; taken < numUnmasked; ++p) {
+    const uint32_t take = mask[p->Symbol] != escCount;
+    ps[taken] = p;
+    total += p->Freq & (0u - take);
+    taken += int(take);
   }
   const uint32_t scale = escFreq + total;
   if (!coder.SetScale(scale)) return false;

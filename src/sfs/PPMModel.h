@@ -86,6 +86,7 @@ class TPPMModel {
   void EncodeSymbol1(int symbol, TRangeEncoder& coder);
   void EncodeBinSymbol(int symbol, TRangeEncoder& coder);
   void EncodeSymbol2(int symbol, TRangeEncoder& coder);
+  bool EncodeSymbols(const uint8_t* in, size_t size, TRangeEncoder& coder);
   bool DecodeSymbol1(TRangeDecoder& coder);
   bool DecodeBinSymbol(TRangeDecoder& coder);
   bool DecodeSymbol2(TRangeDecoder& coder);
