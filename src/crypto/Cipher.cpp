@@ -131,10 +131,10 @@ void TCipher::EncodeBuffer(const void* Source, void* Dest, int32_t Size) {
   if (FMode == cmCFB || FMode == cmOFB || FMode == cmCFBMAC)
     CodeByteMode(s, d, Size, true);
   else
-    CodeBlockMode(s, d, Size, true);
+    CodeBlockMode(s, d, Size, true, nullptr);
 }
 
-void TCipher::DecodeBuffer(const void* Source, void* Dest, int32_t Size) {
+void TCipher::DecodeBuffer(const void* Source, void* Dest, int32_t Size, const void* Upcoming) {
   CheckInitialized();
   if (Size <= 0) return;
   const auto* s = static_cast<const uint8_t*>(Source);
@@ -142,10 +142,11 @@ void TCipher::DecodeBuffer(const void* Source, void* Dest, int32_t Size) {
   if (FMode == cmCFB || FMode == cmOFB || FMode == cmCFBMAC)
     CodeByteMode(s, d, Size, false);
   else
-    CodeBlockMode(s, d, Size, false);
+    CodeBlockMode(s, d, Size, false, static_cast<const uint8_t*>(Upcoming));
 }
 
-void TCipher::CodeBlockMode(const uint8_t* Source, uint8_t* Dest, int32_t Size, bool Encoding) {
+void TCipher::CodeBlockMode(const uint8_t* Source, uint8_t* Dest, int32_t Size, bool Encoding,
+                            const uint8_t* Upcoming) {
   const auto B = static_cast<size_t>(FBufSize);
   const size_t blocks = static_cast<size_t>(Size) / B;
   const auto tail = static_cast<int32_t>(static_cast<size_t>(Size) % B);
@@ -157,7 +158,7 @@ void TCipher::CodeBlockMode(const uint8_t* Source, uint8_t* Dest, int32_t Size, 
         if (Encoding)
           EncodeChain(Source, Dest, blocks, FMode == cmCTS);
         else
-          DecodeChain(Source, Dest, blocks, FMode == cmCTS);
+          DecodeChain(Source, Dest, blocks, FMode == cmCTS, Upcoming);
       }
       if (tail > 0) CodeTail(Source + blocks * B, Dest + blocks * B, tail);
       break;
@@ -261,12 +262,13 @@ void TCipher::EncodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bo
   }
 }
 
-void TCipher::DecodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor) {
+void TCipher::DecodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor, const uint8_t* Upcoming) {
   const auto B = static_cast<size_t>(FBufSize);
   uint8_t* F = FFeedback.data();
   std::vector<uint8_t> cipher(std::min(Count, cDecodeGroup) * B);
   for (size_t done = 0; done < Count;) {
     const size_t n = std::min(Count - done, cDecodeGroup);
+    PrefetchBytes(Upcoming, done * B, n * B);
     // Keep the cipher blocks: Dest may be Source.
     std::memcpy(cipher.data(), Source + done * B, n * B);
     DecodeBlocks(cipher.data(), Dest + done * B, n);

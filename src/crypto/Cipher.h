@@ -85,7 +85,11 @@ class TCipher : public TProtection {
   virtual void Protect();
 
   void EncodeBuffer(const void* Source, void* Dest, int32_t Size);
-  void DecodeBuffer(const void* Source, void* Dest, int32_t Size);
+  // Upcoming, when not null, names Size bytes the caller will read next (the next buffer to
+  // decode, say): cmCTS and cmCBC fetch them into the cache while they decode, spread over the
+  // work, so that fetching and deciphering overlap. A hint only: it is never read as data and may
+  // point at memory that cannot be read. The other modes ignore it.
+  void DecodeBuffer(const void* Source, void* Dest, int32_t Size, const void* Upcoming = nullptr);
 
   // One block in place.
   virtual void Encode(void* Block) = 0;
@@ -133,9 +137,10 @@ class TCipher : public TProtection {
   // Chained encoding of Count whole blocks for cmCTS (Xor true: F := F xor C) or cmCBC (F := C).
   // The default loops over Encode.
   virtual void EncodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor);
-  // Chained decoding of Count whole blocks for cmCTS / cmCBC; the default decodes through
+  // Chained decoding of Count whole blocks for cmCTS / cmCBC, fetching as many bytes from
+  // Upcoming (may be null) as it decodes (see DecodeBuffer); the default decodes through
   // DecodeBlocks and applies the chain afterwards.
-  virtual void DecodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor);
+  virtual void DecodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor, const uint8_t* Upcoming);
 
   uint8_t* User() { return FUser.data(); }
   const uint8_t* User() const { return FUser.data(); }
@@ -154,7 +159,7 @@ class TCipher : public TProtection {
 
  private:
   void CheckInitialized() const;
-  void CodeBlockMode(const uint8_t* Source, uint8_t* Dest, int32_t Size, bool Encoding);
+  void CodeBlockMode(const uint8_t* Source, uint8_t* Dest, int32_t Size, bool Encoding, const uint8_t* Upcoming);
   void CodeByteMode(const uint8_t* Source, uint8_t* Dest, int32_t Size, bool Encoding);
   void CodeTail(const uint8_t* Source, uint8_t* Dest, int32_t Size);
 };

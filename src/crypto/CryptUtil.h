@@ -43,6 +43,15 @@ uint32_t RndTimeSeed();
 // returns the final seed. Used to randomise buffers and to wipe them.
 uint32_t RndXORBuffer(uint32_t Seed, void* Buffer, int32_t Size);
 
+// Asks the memory system for the Size bytes from Base + Offset, a cache line at a time, without
+// waiting for them: a hint that reads nothing and never faults, whatever Base points at. A null
+// Base asks for nothing.
+inline void PrefetchBytes(const void* Base, size_t Offset, size_t Size) {
+  if (Base == nullptr) return;
+  constexpr size_t cLine = 64;
+  for (size_t i = 0; i < Size; i += cLine) __builtin_prefetch(static_cast<const char*>(Base) + Offset + i);
+}
+
 // Overwrites Size bytes with $AA, then $55, then `Final`, with writes the optimiser keeps.
 void ProtectBuffer(void* Buffer, size_t Size, uint8_t Final = 0);
 // The same for the characters of a string (its length is kept).

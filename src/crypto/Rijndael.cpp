@@ -158,9 +158,10 @@ void TableEncryptChain(const uint8_t* Enc, int Rounds, const uint8_t* Source, ui
 }
 
 void TableDecryptChain(const uint8_t* Dec, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count,
-                       uint8_t* Feedback, bool Xor) {
+                       uint8_t* Feedback, bool Xor, const uint8_t* Upcoming) {
   uint8_t c[16], p[16];
   for (size_t i = 0; i < Count; ++i) {
+    if (i % 4 == 0) PrefetchBytes(Upcoming, 16 * i, 64);
     std::memcpy(c, Source + 16 * i, 16);
     DecryptBlock(Dec, Rounds, c, p);
     for (int k = 0; k < 16; ++k) Dest[16 * i + k] = static_cast<uint8_t>(p[k] ^ Feedback[k]);
@@ -309,9 +310,10 @@ void TCipher_Rijndael::EncodeChain(const uint8_t* Source, uint8_t* Dest, size_t 
   Implementation(FHardware).EncryptChain(User(), FRounds, Source, Dest, Count, FFeedback.data(), Xor);
 }
 
-void TCipher_Rijndael::DecodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor) {
+void TCipher_Rijndael::DecodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor,
+                                   const uint8_t* Upcoming) {
   Implementation(FHardware).DecryptChain(User() + cRijndaelKeyOffsetDec, FRounds, Source, Dest, Count,
-                                         FFeedback.data(), Xor);
+                                         FFeedback.data(), Xor, Upcoming);
 }
 
 }  // namespace crypto

@@ -47,7 +47,7 @@ class TCipher_Rijndael : public TCipher {
   void EncodeBlocks(const uint8_t* Source, uint8_t* Dest, size_t Count) override;
   void DecodeBlocks(const uint8_t* Source, uint8_t* Dest, size_t Count) override;
   void EncodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor) override;
-  void DecodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor) override;
+  void DecodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor, const uint8_t* Upcoming) override;
 
  private:
   int32_t FRounds = 14;

@@ -2,6 +2,7 @@
 // -maes -msse4.1 and only called after the processor was found to support them.
 #include <immintrin.h>
 
+#include "crypto/CryptUtil.h"
 #include "crypto/RijndaelImpl.h"
 
 namespace crypto::rijndael {
@@ -120,11 +121,12 @@ void EncryptChain(const uint8_t* Enc, int Rounds, const uint8_t* Source, uint8_t
 }
 
 void DecryptChain(const uint8_t* Dec, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count,
-                  uint8_t* Feedback, bool Xor) {
+                  uint8_t* Feedback, bool Xor, const uint8_t* Upcoming) {
   const TKeys k(Dec, Rounds);
   __m128i f = Load(Feedback);
   size_t i = 0;
   for (; i + cLanes <= Count; i += cLanes) {
+    PrefetchBytes(Upcoming, 16 * i, 16 * cLanes);
     __m128i c[cLanes], x[cLanes];
     for (size_t j = 0; j < cLanes; ++j) x[j] = c[j] = Load(Source + 16 * (i + j));
     DecryptLanes(k, x);
@@ -133,6 +135,7 @@ void DecryptChain(const uint8_t* Dec, int Rounds, const uint8_t* Source, uint8_t
       f = Xor ? _mm_xor_si128(f, c[j]) : c[j];
     }
   }
+  PrefetchBytes(Upcoming, 16 * i, 16 * (Count - i));
   for (; i < Count; ++i) {
     const __m128i c = Load(Source + 16 * i);
     Store(Dest + 16 * i, _mm_xor_si128(Decrypt(k, c), f));

@@ -14,11 +14,13 @@ namespace crypto::rijndael {
 struct TImplementation {
   void (*EncryptBlocks)(const uint8_t* Enc, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count);
   void (*DecryptBlocks)(const uint8_t* Dec, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count);
-  // Xor: F := F xor C (cmCTS), else F := C (cmCBC). Feedback is 16 bytes, updated.
+  // Xor: F := F xor C (cmCTS), else F := C (cmCBC). Feedback is 16 bytes, updated. Decrypting
+  // also fetches 16 bytes from Upcoming (may be null) into the cache per block, spread over the
+  // work (see TCipher::DecodeBuffer).
   void (*EncryptChain)(const uint8_t* Enc, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count,
                        uint8_t* Feedback, bool Xor);
   void (*DecryptChain)(const uint8_t* Dec, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count,
-                       uint8_t* Feedback, bool Xor);
+                       uint8_t* Feedback, bool Xor, const uint8_t* Upcoming);
 };
 
 extern const TImplementation cTableImplementation;

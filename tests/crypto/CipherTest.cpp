@@ -1,5 +1,6 @@
 // TCipher's modes, key set-up and state, run on both Rijndael implementations.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <cstring>
 #include <string>
@@ -179,6 +180,28 @@ TEST_P(CipherTest, AnyLengthRoundTrips) {
       EXPECT_EQ(Decoded(*d, coded), plain) << "mode " << int(mode) << " size " << n;
     }
   }
+}
+
+// Decoding into a separate buffer gives what decoding in place gives, and leaves the source as it
+// was; so does decoding with a hint of the bytes that come next, which is never read: here it
+// names memory that cannot be read at all.
+TEST_P(CipherTest, DecodingOutOfPlaceOrWithAHintMatchesInPlace) {
+  constexpr size_t cHinted = 3 * 4096;
+  void* unreadable = ::mmap(nullptr, cHinted, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(unreadable, MAP_FAILED);
+  for (const TCipherMode mode : {cmCTS, cmCBC, cmCFB, cmECB}) {
+    for (const size_t n : {16u, 100u, 16u * 8 * 3 + 7, 4064u, 5000u}) {
+      const std::string coded = Encoded(*Keyed(mode), Bytes(n, static_cast<uint32_t>(n)));
+      const std::string inPlace = Decoded(*Keyed(mode), coded);
+      std::string apart(n, 'z'), hinted(n, 'z');
+      Keyed(mode)->DecodeBuffer(coded.data(), apart.data(), static_cast<int32_t>(n));
+      Keyed(mode)->DecodeBuffer(coded.data(), hinted.data(), static_cast<int32_t>(n), unreadable);
+      EXPECT_EQ(apart, inPlace) << "mode " << int(mode) << " size " << n;
+      EXPECT_EQ(hinted, inPlace) << "mode " << int(mode) << " size " << n;
+      EXPECT_EQ(coded, Encoded(*Keyed(mode), Bytes(n, static_cast<uint32_t>(n)))) << "the source is unchanged";
+    }
+  }
+  ::munmap(unreadable, cHinted);
 }
 
 TEST_P(CipherTest, ChainCarriesOverUntilDone) {
