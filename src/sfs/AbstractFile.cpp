@@ -14,7 +14,6 @@
 #include <limits>
 
 #include "platform/Exception.h"
-#include "sfs/MappedCopy.h"
 
 namespace sfs {
 
@@ -38,6 +37,8 @@ int32_t TSFSAbstractFile::ReadV(const iovec* Pieces, int32_t Count) {
   }
   return done;
 }
+
+bool TSFSAbstractFile::VisitBytes(int64_t, const TBytesVisitor&) { return false; }
 
 int32_t TSFSAbstractFile::WriteV(const iovec* Pieces, int32_t Count) {
   int32_t done = 0;
@@ -203,15 +204,27 @@ int32_t TSFSDiskFile::ReadV(const iovec* Pieces, int32_t Count) {
   if (FHandle < 0) return 0;
   int64_t total = 0;
   for (int32_t i = 0; i < Count; ++i) total += static_cast<int64_t>(Pieces[i].iov_len);
-  if (const uint8_t* from = View(FPos, total)) {
-    if (CopyFromMapping(from, Pieces, Count)) {
-      FPos += total;
-      return static_cast<int32_t>(total);
+  const auto copy = [Pieces, Count](const uint8_t* From) {
+    for (int32_t i = 0; i < Count; ++i) {
+      std::memcpy(Pieces[i].iov_base, From, Pieces[i].iov_len);
+      From += Pieces[i].iov_len;
     }
-    DropView();  // the file changed under the mapping: the read below says how
-  }
+  };
+  if (TSFSDiskFile::VisitBytes(total, copy)) return static_cast<int32_t>(total);
   return PositionalV(Pieces, Count, FPos,
                      [this](const iovec* v, int n, int64_t pos) { return ::preadv(FHandle, v, n, pos); });
+}
+
+bool TSFSDiskFile::VisitBytes(int64_t Count, const TBytesVisitor& Visit) {
+  if (FHandle < 0) return false;
+  const uint8_t* from = View(FPos, Count);
+  if (from == nullptr) return false;
+  if (!VisitMapping(from, static_cast<size_t>(Count), Visit)) {
+    DropView();  // the file changed under the mapping: an ordinary read says how
+    return false;
+  }
+  FPos += Count;
+  return true;
 }
 
 const uint8_t* TSFSDiskFile::View(int64_t Pos, int64_t Count) {
@@ -295,6 +308,13 @@ int32_t TSFSMemoryFile::Read(void* Buffer, int32_t Count) {
   std::memcpy(Buffer, FStream->data() + FPos, static_cast<size_t>(n));
   FPos += n;
   return n;
+}
+
+bool TSFSMemoryFile::VisitBytes(int64_t Count, const TBytesVisitor& Visit) {
+  if (!FStream || Count <= 0 || FPos < 0 || FPos + Count > static_cast<int64_t>(FStream->size())) return false;
+  Visit(FStream->data() + FPos);
+  FPos += Count;
+  return true;
 }
 
 int32_t TSFSMemoryFile::Write(const void* Buffer, int32_t Count) {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "sfs/MappingGuard.h"
+
 namespace sfs {
 
 class TSFSAbstractFile {
@@ -39,6 +41,13 @@ class TSFSAbstractFile {
   // their total length (at most 2 GiB) would. The base loops over Read / Write.
   virtual int32_t ReadV(const iovec* Pieces, int32_t Count);
   virtual int32_t WriteV(const iovec* Pieces, int32_t Count);
+  // Reading without a copy: when the Count bytes from the current position lie in memory (the
+  // bytes of a memory file, the mapping of a disk file), Visit gets the first of them and the
+  // position moves past them. False, with the position unchanged, when the file cannot offer
+  // them so (the base never does) or a disk file's bytes vanished during the visit; the caller
+  // then reads them with Read / ReadV, which says what happened. Visit must keep to what
+  // MappingGuard.h allows.
+  virtual bool VisitBytes(int64_t Count, const TBytesVisitor& Visit);
 
   bool Exclusive() const { return FExclusive; }
   bool ReadOnly() const { return FReadOnly; }
@@ -54,7 +63,8 @@ class TSFSAbstractFile {
 // holder has the file locked). Growing the file on a nearly full file system reserves its blocks,
 // so that a full disk shows at the size change rather than at a later write. Reads copy out of a
 // read-only mapping of the file (one copy, no call into the system once the pages are mapped),
-// widened as the file grows; a read the mapping cannot serve is an ordinary positional read.
+// widened as the file grows, and visits hand out the mapped bytes themselves, under the guard of
+// MappingGuard.h; a read the mapping cannot serve is an ordinary positional read.
 class TSFSDiskFile : public TSFSAbstractFile {
  public:
   TSFSDiskFile(const std::string& FileName, bool ReadOnly, bool Exclusive);
@@ -73,6 +83,7 @@ class TSFSDiskFile : public TSFSAbstractFile {
   int32_t Write(const void* Buffer, int32_t Count) override;
   int32_t ReadV(const iovec* Pieces, int32_t Count) override;
   int32_t WriteV(const iovec* Pieces, int32_t Count) override;
+  bool VisitBytes(int64_t Count, const TBytesVisitor& Visit) override;
 
   bool InternalOpen(const std::string& FileName, bool bCreate);
   void Reopen();
@@ -107,6 +118,7 @@ class TSFSMemoryFile : public TSFSAbstractFile {
   int32_t Read(void* Buffer, int32_t Count) override;
   int64_t Seek(int64_t Offset, uint16_t Origin) override;
   int32_t Write(const void* Buffer, int32_t Count) override;
+  bool VisitBytes(int64_t Count, const TBytesVisitor& Visit) override;
 
   // Replaces the content of an open file with Image (the position moves to 0).
   void Load(std::vector<uint8_t> Image);
@@ -131,7 +143,8 @@ struct TSFSFaultPlan {
   bool Hit(uint32_t Kind);
 };
 
-// Passes everything to an inner file and fails what the plan says.
+// Passes everything to an inner file and fails what the plan says. It offers no bytes in place
+// (VisitBytes is false), so every read goes through Read / ReadV and counts once.
 class TSFSFaultFile : public TSFSAbstractFile {
  public:
   TSFSFaultFile(std::unique_ptr<TSFSAbstractFile> Inner, std::shared_ptr<TSFSFaultPlan> Plan);

@@ -336,14 +336,21 @@ int64_t TotalLength(const iovec* Pieces, int32_t Count) {
 }
 }  // namespace
 
-int32_t TSFSHugeFile::ReadV(const iovec* Pieces, int32_t Count) {
-  const int64_t len = TotalLength(Pieces, Count);
-  if (FPosition > FSize) throw platform::Exception("TSFSHugeFile.Read - Stream read error.");
+TSFSAbstractFile* TSFSHugeFile::PartHolding(int64_t Length) {
   int32_t f0 = 0, f1 = 0;
   int64_t o0 = 0, o1 = 0;
   GetFileNoAndOffset(FPosition, f0, o0);
-  GetFileNoAndOffset(FPosition + len - 1, f1, o1);
-  if (len <= 0 || f0 != f1 || f0 >= PartCount() || FPosition < 0) {
+  GetFileNoAndOffset(FPosition + Length - 1, f1, o1);
+  if (Length <= 0 || f0 != f1 || f0 >= PartCount() || FPosition < 0) return nullptr;
+  TSFSAbstractFile& part = *PartFiles[static_cast<size_t>(f0)];
+  part.SetPosition(PhysicalPos(f0, o0));
+  return &part;
+}
+
+int32_t TSFSHugeFile::ReadV(const iovec* Pieces, int32_t Count) {
+  if (FPosition > FSize) throw platform::Exception("TSFSHugeFile.Read - Stream read error.");
+  TSFSAbstractFile* part = PartHolding(TotalLength(Pieces, Count));
+  if (part == nullptr) {
     int32_t done = 0;
     for (int32_t i = 0; i < Count; ++i) {
       const int32_t got = Read(Pieces[i].iov_base, static_cast<int32_t>(Pieces[i].iov_len));
@@ -352,20 +359,22 @@ int32_t TSFSHugeFile::ReadV(const iovec* Pieces, int32_t Count) {
     }
     return done;
   }
-  TSFSAbstractFile& part = *PartFiles[static_cast<size_t>(f0)];
-  part.SetPosition(PhysicalPos(f0, o0));
-  const int32_t got = std::max(0, part.ReadV(Pieces, Count));
+  const int32_t got = std::max(0, part->ReadV(Pieces, Count));
   FPosition += got;
   return got;
 }
 
+bool TSFSHugeFile::VisitBytes(int64_t Count, const TBytesVisitor& Visit) {
+  if (FPosition + Count > FSize) return false;
+  TSFSAbstractFile* part = PartHolding(Count);
+  if (part == nullptr || !part->VisitBytes(Count, Visit)) return false;
+  FPosition += Count;
+  return true;
+}
+
 int32_t TSFSHugeFile::WriteV(const iovec* Pieces, int32_t Count) {
-  const int64_t len = TotalLength(Pieces, Count);
-  int32_t f0 = 0, f1 = 0;
-  int64_t o0 = 0, o1 = 0;
-  GetFileNoAndOffset(FPosition, f0, o0);
-  GetFileNoAndOffset(FPosition + len - 1, f1, o1);
-  if (len <= 0 || f0 != f1 || f0 >= PartCount() || FPosition < 0 || FPosition > FSize) {
+  TSFSAbstractFile* part = FPosition > FSize ? nullptr : PartHolding(TotalLength(Pieces, Count));
+  if (part == nullptr) {
     int32_t done = 0;
     for (int32_t i = 0; i < Count; ++i) {
       if (Pieces[i].iov_len == 0) continue;
@@ -375,9 +384,7 @@ int32_t TSFSHugeFile::WriteV(const iovec* Pieces, int32_t Count) {
     }
     return done;
   }
-  TSFSAbstractFile& part = *PartFiles[static_cast<size_t>(f0)];
-  part.SetPosition(PhysicalPos(f0, o0));
-  const int32_t put = std::max(0, part.WriteV(Pieces, Count));
+  const int32_t put = std::max(0, part->WriteV(Pieces, Count));
   FPosition += put;
   if (FPosition > FSize) FSize = FPosition;
   return put;

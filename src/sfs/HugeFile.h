@@ -53,6 +53,10 @@ class TSFSHugeFile {
   // lies in one part; otherwise piece by piece through Read / Write.
   int32_t ReadV(const iovec* Pieces, int32_t Count);
   int32_t WriteV(const iovec* Pieces, int32_t Count);
+  // Reading without a copy (see TSFSAbstractFile::VisitBytes): the Count bytes from the current
+  // position, when they lie in one part that holds them in memory, go to Visit and the position
+  // moves past them. False, with the position unchanged, otherwise.
+  bool VisitBytes(int64_t Count, const TBytesVisitor& Visit);
   void FlushBuffers();
 
   // Every part file created or opened from now on goes through Plan (tests).
@@ -71,6 +75,9 @@ class TSFSHugeFile {
   std::unique_ptr<TSFSAbstractFile> MakePart(const std::string& Name);
   int64_t PartHeaderPos(int32_t FileNo) const { return FileNo == 0 ? FStubSize : 0; }
   int64_t PhysicalPos(int32_t FileNo, int64_t Offset) const { return Offset + HFPHeaderSize + PartHeaderPos(FileNo); }
+  // The part holding all Length bytes from the current position, positioned at the first of
+  // them; null when they span parts or lie past the last one.
+  TSFSAbstractFile* PartHolding(int64_t Length);
   bool ReadPartHeader(TSFSAbstractFile& File, int64_t Pos, TSFSHugeFilePartitionHeader& Header);
 
   std::string FFileName;

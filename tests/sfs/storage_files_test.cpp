@@ -1,6 +1,8 @@
 // Physical files and the multi-part huge file.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include "platform/Exception.h"
 #include "sfs/AbstractFile.h"
 #include "sfs/HugeFile.h"
+#include "sfs/MappingGuard.h"
 #include "storage_support.h"
 
 using namespace sfs;
@@ -121,6 +124,27 @@ TEST(StorageDiskFile, AFileShrunkByAnotherHolderGivesAShortReadNotACrash) {
   f.SetPosition(4096);
   EXPECT_EQ(f.Read(got.data(), 65536), 4096);
   EXPECT_EQ(std::memcmp(got.data(), data.data() + 4096, 4096), 0);
+}
+
+// The guard takes only faults on the bytes it watches: one elsewhere during a visit ends the
+// process as it would without the guard, rather than passing for a vanished page.
+TEST(StorageMappingGuard, OnlyFaultsOnTheVisitedBytesEndAVisit) {
+  TTempDir dir;
+  const std::string name = dir / "two-pages.bin";
+  const auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  std::ofstream(name, std::ios::binary) << std::string(2 * page, 'x');
+  const int fd = ::open(name.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  void* view = ::mmap(nullptr, 2 * page, PROT_READ, MAP_SHARED, fd, 0);
+  ASSERT_NE(view, MAP_FAILED);
+  const auto* bytes = static_cast<const uint8_t*>(view);
+  ASSERT_EQ(::truncate(name.c_str(), static_cast<off_t>(page)), 0);
+  const auto touch = [](const uint8_t* At) { return [At](const uint8_t*) { (void)*static_cast<const volatile uint8_t*>(At); }; };
+  EXPECT_TRUE(VisitMapping(bytes, page, touch(bytes)));
+  EXPECT_FALSE(VisitMapping(bytes + page, page, touch(bytes + page)));
+  EXPECT_DEATH(VisitMapping(bytes, page, touch(bytes + page)), "");
+  ::munmap(view, 2 * page);
+  ::close(fd);
 }
 
 TEST(StorageDiskFile, ExclusiveOpenLocksOutOthers) {

@@ -1,21 +1,32 @@
-#include "sfs/MappedCopy.h"
+#include "sfs/MappingGuard.h"
 
 #include <csetjmp>
 #include <csignal>
-#include <cstring>
 #include <mutex>
 
 namespace sfs {
 
 namespace {
 
-// Where a guarded copy on this thread resumes after a bus error; null outside one.
-[[gnu::tls_model("initial-exec")]] thread_local sigjmp_buf* tResume = nullptr;
+// The guarded visit running on this thread; null outside one.
+struct TGuard {
+  const uint8_t* Begin;
+  const uint8_t* End;
+  sigjmp_buf Resume;
+};
+[[gnu::tls_model("initial-exec")]] thread_local TGuard* tGuard = nullptr;
 struct sigaction gPrevious {};
 
+// A fault the kernel raised for an access to the guarded bytes (not a signal someone sent).
+bool Guarded(const TGuard* Guard, const siginfo_t* Info) {
+  if (Guard == nullptr || Info->si_code <= 0) return false;
+  const auto* at = static_cast<const uint8_t*>(Info->si_addr);
+  return at >= Guard->Begin && at < Guard->End;
+}
+
 void OnBusError(int Signal, siginfo_t* Info, void* Context) {
-  if (sigjmp_buf* resume = tResume) siglongjmp(*resume, 1);
-  // Not a guarded copy: whatever was there before takes it.
+  if (TGuard* guard = tGuard; Guarded(guard, Info)) siglongjmp(guard->Resume, 1);
+  // Not a guarded access: whatever was there before takes it.
   if ((gPrevious.sa_flags & SA_SIGINFO) != 0 && gPrevious.sa_sigaction != nullptr) {
     gPrevious.sa_sigaction(Signal, Info, Context);
   } else if ((gPrevious.sa_flags & SA_SIGINFO) == 0 && gPrevious.sa_handler != SIG_DFL &&
@@ -40,25 +51,25 @@ void InstallHandler() {
 }
 
 // Apart from the frame that set the resume point, so that nothing in that frame changes after it.
-[[gnu::noinline]] void CopyPieces(const uint8_t* From, const iovec* Pieces, int32_t Count) {
-  for (int32_t i = 0; i < Count; ++i) {
-    std::memcpy(Pieces[i].iov_base, From, Pieces[i].iov_len);
-    From += Pieces[i].iov_len;
-  }
-}
+[[gnu::noinline]] void Run(const uint8_t* From, const TBytesVisitor& Visit) { Visit(From); }
 
 }  // namespace
 
-bool CopyFromMapping(const uint8_t* From, const iovec* Pieces, int32_t Count) {
+bool VisitMapping(const uint8_t* From, size_t Length, const TBytesVisitor& Visit) {
   InstallHandler();
-  sigjmp_buf resume;
-  if (sigsetjmp(resume, 0) != 0) {
-    tResume = nullptr;
+  TGuard guard{From, From + Length, {}};
+  if (sigsetjmp(guard.Resume, 0) != 0) {
+    tGuard = nullptr;
     return false;
   }
-  tResume = &resume;
-  CopyPieces(From, Pieces, Count);
-  tResume = nullptr;
+  tGuard = &guard;
+  try {
+    Run(From, Visit);
+  } catch (...) {
+    tGuard = nullptr;
+    throw;
+  }
+  tGuard = nullptr;
   return true;
 }
 
