@@ -33,9 +33,11 @@ class TPageBuffer : public TFFPage {
   std::vector<uint8_t> FData;
 };
 
-// The checksum of a page's data: CountCRC, with crcFast worked out eight bytes at a time (the
+// The checksum of a page's data: CountCRC, with crcFast worked out sixteen bytes at a time (the
 // same value: the XOR of all whole 32-bit words).
 uint32_t PageCRC(const void* Data, int32_t Size, uint8_t CrcType);
+// Copies Size bytes from From to To and returns PageCRC of them, in one pass for crcFast.
+uint32_t CopyWithPageCRC(const void* From, void* To, int32_t Size, uint8_t CrcType);
 
 class TPageFileManager {
  public:
@@ -73,7 +75,9 @@ class TPageFileManager {
   bool EnsurePhysicalPages(int32_t LastPageNo);
 
   bool EncodeBuffer(void* Buffer, int32_t Size, const std::string& Key, uint8_t EncType);
-  bool DecodeBuffer(void* Buffer, int32_t Size, const std::string& Key, uint8_t EncType);
+  // Upcoming: bytes read next, fetched into the cache while deciphering (see crypto::TCipher).
+  bool DecodeBuffer(void* Buffer, int32_t Size, const std::string& Key, uint8_t EncType,
+                    const void* Upcoming = nullptr);
 
   // Counts the calls that may have changed bytes of the page space (page writes, header saves,
   // growth): a copy of a page read while this number stayed the same is still what the page holds.
@@ -98,7 +102,11 @@ class TPageFileManager {
   // A keyed cipher per key, restarted for every page: the same bytes as a fresh cipher per page
   // without repeating the key set-up.
   class TCipherCache;
-  bool Code(void* Buffer, int32_t Size, const std::string& Key, bool Encode);
+  bool Code(void* Buffer, int32_t Size, const std::string& Key, bool Encode, const void* Upcoming = nullptr);
+  // The last step of reading a page whose data is at Data and checksums to CRC: the check, then
+  // the deciphering in place. erOk or the error.
+  int32_t FinishPage(uint8_t* Data, const TPageHeader& Header, uint32_t CRC, const std::string& Key,
+                     const uint8_t* Upcoming);
 
   uint64_t FChanges = 0;
   std::vector<uint8_t> FScratch;  // header and data of one page, written in one call

@@ -1,7 +1,11 @@
 // The page file: page checksums, encryption, header-only access, growth.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <fstream>
 #include <random>
 
 #include "crypto/Rijndael.h"
@@ -13,6 +17,56 @@
 
 using namespace sfs;
 using sfs_test::RandomBytes;
+using sfs_test::TTempDir;
+
+namespace {
+
+// Sixteen consecutive data pages written in one run, plain or enciphered with the container's
+// key, in a container on disk or in memory.
+struct TPageRun {
+  static constexpr int32_t cPages = 16;
+  TTempDir Dir;
+  TSingleFileSystem FS;
+  std::string Password;
+  int32_t First = 0;
+  int32_t DataSize = 0;
+  std::vector<uint8_t> Data;
+
+  TPageRun(bool OnDisk, bool Enciphered) : Password(Enciphered ? "k" : "") {
+    TSFSCreateOptions o;
+    o.Password = Password;
+    if (OnDisk)
+      FS.CreateContainer(FileName(), o);
+    else
+      FS.CreateInMemory(o);
+    TIntegerArray pages;
+    EXPECT_TRUE(FS.FSM().GetPages(cPages, 1000, pages, true));
+    First = pages[0];
+    DataSize = FS.PageDataSize();
+    Data = RandomBytes(static_cast<size_t>(cPages * DataSize), 2);
+    TPageHeader header{};
+    header.NextPageNo = -1;
+    header.PageType = UFPage;
+    header.EncType = Enciphered ? encRijndael : encNone;
+    std::vector<const uint8_t*> sources;
+    for (int32_t i = 0; i < cPages; ++i) sources.push_back(Page(i));
+    EXPECT_EQ(FS.PFM().WritePages(First, cPages, sources.data(), header, {}), cPages);
+  }
+  std::string FileName() const { return Dir / "run.sfs"; }
+  const uint8_t* Page(int32_t i) const { return Data.data() + int64_t{i} * DataSize; }
+  // Where page i of the run starts in the file (no stub: behind the 280-byte part header).
+  int64_t FileOffset(int32_t i) const { return HFPHeaderSize + int64_t{First + i} * FS.Header().PageSize; }
+  // Reads the run into Into; returns the pages read.
+  int32_t Read(TSingleFileSystem& From, std::vector<uint8_t>& Into) const {
+    Into.assign(Data.size(), 0);
+    std::vector<uint8_t*> dests;
+    for (int32_t i = 0; i < cPages; ++i) dests.push_back(Into.data() + int64_t{i} * DataSize);
+    std::vector<TPageHeader> headers(cPages);
+    return From.PFM().ReadPages(First, cPages, dests.data(), headers.data(), {});
+  }
+};
+
+}  // namespace
 
 TEST(StoragePageFile, ChecksumTypes) {
   TSingleFileSystem fs;
@@ -81,6 +135,61 @@ TEST(StoragePageFile, HeaderOnlyIgnoreEncryptedAndDamage) {
   EXPECT_EQ(fs.PFM().FLastError, erReadPageHeaderError);
   EXPECT_FALSE(fs.PFM().WritePage(raw, fs.Header().TOTALPageCount));
   EXPECT_EQ(fs.PFM().FLastError, erWritePageHeaderError);
+}
+
+// A run is read from where the file holds it in memory (a memory file, a disk file's mapping):
+// a damaged page stops it with the checksum error, the pages before it deciphered, the damaged
+// one left as stored, not deciphered.
+TEST(StoragePageFile, RunsCheckEveryPageBeforeDecipheringIt) {
+  for (const bool onDisk : {false, true}) {
+    for (const bool enciphered : {false, true}) {
+      SCOPED_TRACE(std::string(onDisk ? "disk" : "memory") + (enciphered ? ", enciphered" : ", plain"));
+      TPageRun run(onDisk, enciphered);
+      std::vector<uint8_t> back;
+      ASSERT_EQ(run.Read(run.FS, back), TPageRun::cPages);
+      EXPECT_EQ(back, run.Data);
+      // Page 5 as stored, with one byte of its data changed.
+      std::vector<uint8_t> stored(run.Page(5), run.Page(6));
+      if (enciphered) crypto::TCipher_Rijndael(run.FS.PFM().FKey).EncodeBuffer(stored.data(), stored.data(), run.DataSize);
+      stored[40] ^= 1;
+      const int64_t at = run.FileOffset(5) + PageHeaderSize + 40;
+      TSingleFileSystem damaged;
+      if (onDisk) {
+        run.FS.Close();
+        std::fstream f(run.FileName(), std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(at);
+        f.put(static_cast<char>(stored[40]));
+        f.close();
+        damaged.OpenContainer(run.FileName(), run.Password);
+      } else {
+        auto image = run.FS.SaveToImage();
+        image[static_cast<size_t>(at)] = stored[40];
+        damaged.OpenFromImage(image, run.Password);
+      }
+      EXPECT_EQ(run.Read(damaged, back), 5);
+      EXPECT_EQ(damaged.PFM().FLastError, erCRCError);
+      EXPECT_TRUE(std::equal(run.Page(0), run.Page(5), back.begin()));
+      EXPECT_TRUE(std::equal(stored.begin(), stored.end(), back.begin() + 5 * run.DataSize));
+    }
+  }
+}
+
+// Another holder shrinks the file while the run is mapped: the read ends at the cut, with the
+// error that says whether the cut page lost its header or part of its data, and no crash (the
+// deciphering of the page before the cut asks the cache for the vanished bytes).
+TEST(StoragePageFile, ARunCutShortBehindTheReadersBackEndsAtTheCut) {
+  for (const bool enciphered : {false, true}) {
+    for (const auto& [intoPage, error] : {std::pair{10, erReadPageHeaderError}, std::pair{PageHeaderSize + 100, erReadPageError}}) {
+      SCOPED_TRACE(std::string(enciphered ? "enciphered" : "plain") + ", cut at " + std::to_string(intoPage));
+      TPageRun run(true, enciphered);
+      std::vector<uint8_t> back;
+      ASSERT_EQ(run.Read(run.FS, back), TPageRun::cPages);
+      ASSERT_EQ(::truncate(run.FileName().c_str(), static_cast<off_t>(run.FileOffset(8) + intoPage)), 0);
+      EXPECT_EQ(run.Read(run.FS, back), 8);
+      EXPECT_EQ(run.FS.PFM().FLastError, error);
+      EXPECT_TRUE(std::equal(run.Page(0), run.Page(8), back.begin()));
+    }
+  }
 }
 
 TEST(StoragePageFile, AppendPagesThatCannotGrow) {
