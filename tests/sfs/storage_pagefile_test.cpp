@@ -87,12 +87,19 @@ TEST(StoragePageFile, ChecksumTypes) {
   EXPECT_EQ(+page.PageHeader.CRC, 0u);
 }
 
+// The word-wise checksum, alone and while copying (every byte copied, also those past the last
+// whole word).
 TEST(StoragePageFile, WordWiseChecksumEqualsCountCRC) {
   std::mt19937 rng(3);
   for (int32_t size : {0, 1, 3, 4, 5, 7, 8, 9, 31, 32, 33, 63, 64, 65, 68, 72, 100, 127, 128, 4063, 4064}) {
     const auto data = RandomBytes(static_cast<size_t>(size), rng());
-    EXPECT_EQ(PageCRC(data.data(), size, crcFast), CountCRC(data.data(), size, crcFast)) << size;
-    EXPECT_EQ(PageCRC(data.data(), size, crcFull), CountCRC(data.data(), size, crcFull)) << size;
+    for (const TCRCMode mode : {crcFast, crcFull}) {
+      EXPECT_EQ(PageCRC(data.data(), size, mode), CountCRC(data.data(), size, mode)) << size;
+      std::vector<uint8_t> copy(data.size() + 1, 0xEE);
+      EXPECT_EQ(CopyWithPageCRC(data.data(), copy.data(), size, mode), CountCRC(data.data(), size, mode)) << size;
+      EXPECT_TRUE(std::equal(data.begin(), data.end(), copy.begin())) << size;
+      EXPECT_EQ(copy.back(), 0xEE) << "nothing past the end, size " << size;
+    }
   }
 }
 
