@@ -11,7 +11,7 @@
 // must have nothing in progress that needs finishing or releasing (a copy or a checksum loop, not
 // a call that holds resources). Between such accesses it may do anything, such as deciphering
 // bytes it copied out; it must leave nothing half-changed that the caller relies on after a
-// false result. One thread at a time per visit; visits may run on several threads.
+// false result. Visits do not nest; several threads may each run one.
 #pragma once
 
 #include <cstddef>
