@@ -363,6 +363,7 @@ void TPPMModel::NextContext() {
   if (FOrderFall == 0 && FFoundState->Successor > FAlloc.Text) {
     FMinContext = FMaxContext = Ctx(FFoundState->Successor);
   } else {
+    __builtin_prefetch(FHeap + FFoundState->Successor);  // the next context, while the model updates
     UpdateModel();
     if (FEscCount == 0) ClearMask();
   }
@@ -520,7 +521,6 @@ void TPPMModel::Update2(TState* p) {
       } while (FMinContext->NumStats == FNumMasked);
       EncodeSymbol2(symbol, coder);
     }
-    __builtin_prefetch(FHeap + FFoundState->Successor);
     NextContext();
     coder.Normalize();
     if (coder.Failed()) return false;
@@ -647,7 +647,6 @@ bool TPPMModel::EncodeBlock(const uint8_t* in, size_t size, TRangeEncoder& targe
     }
     if (produced == capacity) return -1;
     out[produced++] = FFoundState->Symbol;
-    __builtin_prefetch(FHeap + FFoundState->Successor);
     NextContext();
     coder.Normalize();
     if (coder.Failed()) return -1;
