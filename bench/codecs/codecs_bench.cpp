@@ -270,7 +270,28 @@ std::string SevenZip() {
 // Wall-clock and processor seconds of one side's packing and unpacking.
 struct TTimes {
   double packWall = 0, unpackWall = 0, packCpu = 0, unpackCpu = 0;
+  TTimes& operator+=(const TTimes& t) {
+    packWall += t.packWall;
+    unpackWall += t.unpackWall;
+    packCpu += t.packCpu;
+    unpackCpu += t.unpackCpu;
+    return *this;
+  }
 };
+
+// Times Pack() and then Unpack(), processor time as Cpu() counts it.
+template <class TCpu, class TPack, class TUnpack>
+TTimes TimePackUnpack(TCpu Cpu, TPack Pack, TUnpack Unpack) {
+  const auto w0 = Clock::now();
+  const double c0 = Cpu();
+  Pack();
+  const auto w1 = Clock::now();
+  const double c1 = Cpu();
+  Unpack();
+  const auto w2 = Clock::now();
+  const double c2 = Cpu();
+  return {Seconds(w1 - w0), Seconds(w2 - w1), c1 - c0, c2 - c1};
+}
 
 // Our speed in percent of theirs (100: as fast), one figure per iteration.
 struct TSpeedRatios {
@@ -318,38 +339,20 @@ void BM_PPMAgainst7Zip(benchmark::State& state) {
   TTimes ours, theirs;
   TSpeedRatios ratios;
   for (auto _ : state) {
-    const TTimes oursBefore = ours, theirsBefore = theirs;
-    auto w0 = Clock::now();
-    double c0 = ThreadCpu();
-    n = sfs::PPMCompressBuffer(in.data(), int32_t(in.size()), packed.data(), int32_t(packed.size()), c.order, c.memoryMB);
-    auto w1 = Clock::now();
-    double c1 = ThreadCpu();
-    int32_t m = sfs::PPMDecompressBuffer(packed.data(), n, back.data(), int32_t(back.size()));
-    auto w2 = Clock::now();
-    double c2 = ThreadCpu();
+    int32_t m = 0;
+    const TTimes o = TimePackUnpack(
+        ThreadCpu,
+        [&] { n = sfs::PPMCompressBuffer(in.data(), int32_t(in.size()), packed.data(), int32_t(packed.size()), c.order,
+                                         c.memoryMB); },
+        [&] { m = sfs::PPMDecompressBuffer(packed.data(), n, back.data(), int32_t(back.size())); });
     if (n <= 0 || m != int32_t(in.size()) || back != in) state.SkipWithError("round trip");
-    ours.packWall += Seconds(w1 - w0);
-    ours.unpackWall += Seconds(w2 - w1);
-    ours.packCpu += c1 - c0;
-    ours.unpackCpu += c2 - c1;
-
     fs::remove(archive);
-    w0 = Clock::now();
-    c0 = ChildrenCpu();
-    if (std::system(pack.c_str()) != 0) state.SkipWithError("7z a");
-    w1 = Clock::now();
-    c1 = ChildrenCpu();
-    if (std::system(unpack.c_str()) != 0) state.SkipWithError("7z e");
-    w2 = Clock::now();
-    c2 = ChildrenCpu();
-    theirs.packWall += Seconds(w1 - w0);
-    theirs.unpackWall += Seconds(w2 - w1);
-    theirs.packCpu += c1 - c0;
-    theirs.unpackCpu += c2 - c1;
-    ratios.Add({ours.packWall - oursBefore.packWall, ours.unpackWall - oursBefore.unpackWall,
-                ours.packCpu - oursBefore.packCpu, ours.unpackCpu - oursBefore.unpackCpu},
-               {theirs.packWall - theirsBefore.packWall, theirs.unpackWall - theirsBefore.unpackWall,
-                theirs.packCpu - theirsBefore.packCpu, theirs.unpackCpu - theirsBefore.unpackCpu});
+    const TTimes t = TimePackUnpack(
+        ChildrenCpu, [&] { if (std::system(pack.c_str()) != 0) state.SkipWithError("7z a"); },
+        [&] { if (std::system(unpack.c_str()) != 0) state.SkipWithError("7z e"); });
+    ours += o;
+    theirs += t;
+    ratios.Add(o, t);
   }
   const double mb = double(state.iterations()) * double(in.size()) / 1e6;
   const auto theirSize = double(fs::file_size(archive));
