@@ -139,7 +139,10 @@ TEST(StorageMappingGuard, OnlyFaultsOnTheVisitedBytesEndAVisit) {
   ASSERT_NE(view, MAP_FAILED);
   const auto* bytes = static_cast<const uint8_t*>(view);
   ASSERT_EQ(::truncate(name.c_str(), static_cast<off_t>(page)), 0);
-  const auto touch = [](const uint8_t* At) { return [At](const uint8_t*) { (void)*static_cast<const volatile uint8_t*>(At); }; };
+  // A visitor that reads the byte at At, wherever the visit is.
+  const auto touch = [](const uint8_t* At) {
+    return [At](const uint8_t*) { (void)*static_cast<const volatile uint8_t*>(At); };
+  };
   EXPECT_TRUE(VisitMapping(bytes, page, touch(bytes)));
   EXPECT_FALSE(VisitMapping(bytes + page, page, touch(bytes + page)));
   EXPECT_DEATH(VisitMapping(bytes, page, touch(bytes + page)), "");

@@ -157,7 +157,8 @@ TEST(StoragePageFile, RunsCheckEveryPageBeforeDecipheringIt) {
       EXPECT_EQ(back, run.Data);
       // Page 5 as stored, with one byte of its data changed.
       std::vector<uint8_t> stored(run.Page(5), run.Page(6));
-      if (enciphered) crypto::TCipher_Rijndael(run.FS.PFM().FKey).EncodeBuffer(stored.data(), stored.data(), run.DataSize);
+      if (enciphered)
+        crypto::TCipher_Rijndael(run.FS.PFM().FKey).EncodeBuffer(stored.data(), stored.data(), run.DataSize);
       stored[40] ^= 1;
       const int64_t at = run.FileOffset(5) + PageHeaderSize + 40;
       TSingleFileSystem damaged;
@@ -186,7 +187,8 @@ TEST(StoragePageFile, RunsCheckEveryPageBeforeDecipheringIt) {
 // deciphering of the page before the cut asks the cache for the vanished bytes).
 TEST(StoragePageFile, ARunCutShortBehindTheReadersBackEndsAtTheCut) {
   for (const bool enciphered : {false, true}) {
-    for (const auto& [intoPage, error] : {std::pair{10, erReadPageHeaderError}, std::pair{PageHeaderSize + 100, erReadPageError}}) {
+    for (const auto& [intoPage, error] :
+         {std::pair{10, erReadPageHeaderError}, std::pair{PageHeaderSize + 100, erReadPageError}}) {
       SCOPED_TRACE(std::string(enciphered ? "enciphered" : "plain") + ", cut at " + std::to_string(intoPage));
       TPageRun run(true, enciphered);
       std::vector<uint8_t> back;
