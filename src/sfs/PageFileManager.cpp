@@ -192,19 +192,19 @@ bool TPageFileManager::ReadPage(TFFPage& Page, int32_t PageNo, bool bIgnoreEncry
   }
   if (DataSize > 0 && Page.pData == nullptr) throw platform::Exception("TPageFileManager.ReadPage - pData is nil.");
   FSFSFile->SetPosition(PageNoToOffset(PageNo));
-  FScratch.resize(static_cast<size_t>(PageHeaderSize + DataSize));
-  const int32_t got = FSFSFile->Read(FScratch.data(), PageHeaderSize + DataSize);
+  TPageHeader header;
+  const iovec pieces[2] = {{&header, PageHeaderSize}, {Page.pData, static_cast<size_t>(DataSize)}};
+  const int32_t got = FSFSFile->ReadV(pieces, DataSize > 0 ? 2 : 1);
   if (got < PageHeaderSize) {
     FLastError = erReadPageHeaderError;
     return false;
   }
-  std::memcpy(&Page.PageHeader, FScratch.data(), PageHeaderSize);
+  Page.PageHeader = header;
   if (DataSize == 0) return true;
   if (got < PageHeaderSize + DataSize) {
     FLastError = erReadPageError;
     return false;
   }
-  std::memcpy(Page.pData, FScratch.data() + PageHeaderSize, static_cast<size_t>(DataSize));
   if (Page.PageHeader.CrcType <= crcFull && PageCRC(Page.pData, DataSize, Page.PageHeader.CrcType) != Page.PageHeader.CRC) {
     FLastError = erCRCError;
     return false;

@@ -109,7 +109,7 @@ class TPageFileManager {
                      const uint8_t* Upcoming);
 
   uint64_t FChanges = 0;
-  std::vector<uint8_t> FScratch;  // header and data of one page, written in one call
+  std::vector<uint8_t> FScratch;  // a page written in one call, or the enciphered copies of a run
   std::vector<TPageHeader> FHeaders;
   std::vector<iovec> FPieces;
   std::unique_ptr<TCipherCache> FCiphers;

@@ -146,19 +146,13 @@ std::vector<std::string> CheckContainerFileContent(sfs::TSingleFileSystem& Fs,
 }
 
 std::optional<int64_t> CompressedContentSize(sfs::TSingleFileSystem& Fs, const std::string& Name) {
-  // The first 128 bytes decide whether the content is a stream of compressed blocks.
   sfs::TDirectoryElement e;
   if (!Fs.GetFileInfo(Name, e) || e.IsFolder || e.EncMethod) return std::nullopt;
   try {
-    {
-      sfs::TSFSUserFileStream raw(&Fs, Name, platform::fmOpenRead, "", "", "");
-      char signature[4] = {};
-      if (raw.GetSize() < sfs::cStreamHeaderSize || raw.Read(signature, 4) != 4 ||
-          !std::equal(signature, signature + 4, sfs::cStreamSignature))
-        return std::nullopt;
-    }
-    sfs::TSFSFileStream stream(&Fs, Name, platform::fmOpenRead | platform::fmShareDenyWrite, "", "",
-                               "", sfs::sfsNone);
+    // A file without the header of a stream of compressed blocks opens as plain bytes.
+    sfs::TSFSFileStream stream(&Fs, Name, platform::fmOpenRead | platform::fmShareDenyWrite, "", "", "",
+                               sfs::sfsNone);
+    if (stream.Inner().CompressionLevel() == sfs::sfsNone) return std::nullopt;
     return stream.GetSize();
   } catch (const std::exception&) {
     return std::nullopt;
