@@ -73,11 +73,41 @@ double ThreadCpu() {
   return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
-void ReportPair(benchmark::State& state, double layer, double direct, size_t bytesPerCall) {
+// Runs Layer and Direct alternately, once each per iteration, and reports both speeds by
+// processor time and the layer's overhead.
+template <class TLayer, class TDirect>
+void LayerAgainstDirect(benchmark::State& state, size_t bytesPerCall, TLayer Layer, TDirect Direct) {
+  double tLayer = 0, tDirect = 0;
+  for (auto _ : state) {
+    const double t0 = ThreadCpu();
+    Layer();
+    const double t1 = ThreadCpu();
+    Direct();
+    const double t2 = ThreadCpu();
+    tLayer += t1 - t0;
+    tDirect += t2 - t1;
+  }
   const double n = double(state.iterations()) * double(bytesPerCall) / 1e6;
-  state.counters["layer_MBps"] = n / layer;
-  state.counters["direct_MBps"] = n / direct;
-  state.counters["overhead_pct"] = (layer / direct - 1.0) * 100.0;
+  state.counters["layer_MBps"] = n / tLayer;
+  state.counters["direct_MBps"] = n / tDirect;
+  state.counters["overhead_pct"] = (tLayer / tDirect - 1.0) * 100.0;
+}
+
+// Packs the block through the layer.
+void LayerCompress(benchmark::State& state, const std::vector<uint8_t>& in, sfs::TSFSCompressionLevel level) {
+  sfs::TSFSBuffer out;
+  int32_t size = 0;
+  if (!sfs::SFSInternalCompressBuffer(in.data(), int32_t(in.size()), out, size, level)) state.SkipWithError("layer");
+  benchmark::DoNotOptimize(out.data());
+}
+
+// Unpacks through the layer what the layer packed at level.
+void LayerDecompress(benchmark::State& state, const sfs::TSFSBuffer& packed, int32_t packedSize, size_t size,
+                     sfs::TSFSCompressionLevel level) {
+  sfs::TSFSBuffer out;
+  int32_t outSize = int32_t(size);
+  if (!sfs::SFSInternalDecompressBuffer(packed.data(), packedSize, out, outSize, level)) state.SkipWithError("layer");
+  benchmark::DoNotOptimize(out.data());
 }
 
 // --- layer against zlib ---
@@ -87,22 +117,13 @@ void BM_ZlibCompress(benchmark::State& state) {
   const int zlibLevel = level == sfs::zlibFastest ? 1 : level == sfs::zlibNormal ? 5 : 9;
   const auto in = Block();
   std::vector<uint8_t> direct(compressBound(in.size()));
-  double tLayer = 0, tDirect = 0;
-  for (auto _ : state) {
-    const double t0 = ThreadCpu();
-    sfs::TSFSBuffer out;
-    int32_t size = 0;
-    if (!sfs::SFSInternalCompressBuffer(in.data(), int32_t(in.size()), out, size, level)) state.SkipWithError("layer");
-    benchmark::DoNotOptimize(out.data());
-    const double t1 = ThreadCpu();
-    uLongf n = direct.size();
-    if (compress2(direct.data(), &n, in.data(), in.size(), zlibLevel) != Z_OK) state.SkipWithError("zlib");
-    benchmark::DoNotOptimize(direct.data());
-    const double t2 = ThreadCpu();
-    tLayer += t1 - t0;
-    tDirect += t2 - t1;
-  }
-  ReportPair(state, tLayer, tDirect, in.size());
+  LayerAgainstDirect(
+      state, in.size(), [&] { LayerCompress(state, in, level); },
+      [&] {
+        uLongf n = direct.size();
+        if (compress2(direct.data(), &n, in.data(), in.size(), zlibLevel) != Z_OK) state.SkipWithError("zlib");
+        benchmark::DoNotOptimize(direct.data());
+      });
 }
 BENCHMARK(BM_ZlibCompress)->Arg(int(sfs::zlibFastest))->Arg(int(sfs::zlibNormal))->Arg(int(sfs::zlibMax))
     ->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -113,23 +134,13 @@ void BM_ZlibDecompress(benchmark::State& state) {
   int32_t packedSize = 0;
   sfs::SFSInternalCompressBuffer(in.data(), int32_t(in.size()), packed, packedSize, sfs::zlibNormal);
   std::vector<uint8_t> direct(in.size());
-  double tLayer = 0, tDirect = 0;
-  for (auto _ : state) {
-    const double t0 = ThreadCpu();
-    sfs::TSFSBuffer out;
-    int32_t size = int32_t(in.size());
-    if (!sfs::SFSInternalDecompressBuffer(packed.data(), packedSize, out, size, sfs::zlibNormal))
-      state.SkipWithError("layer");
-    benchmark::DoNotOptimize(out.data());
-    const double t1 = ThreadCpu();
-    uLongf n = direct.size();
-    if (uncompress(direct.data(), &n, packed.data(), uLong(packedSize)) != Z_OK) state.SkipWithError("zlib");
-    benchmark::DoNotOptimize(direct.data());
-    const double t2 = ThreadCpu();
-    tLayer += t1 - t0;
-    tDirect += t2 - t1;
-  }
-  ReportPair(state, tLayer, tDirect, in.size());
+  LayerAgainstDirect(
+      state, in.size(), [&] { LayerDecompress(state, packed, packedSize, in.size(), sfs::zlibNormal); },
+      [&] {
+        uLongf n = direct.size();
+        if (uncompress(direct.data(), &n, packed.data(), uLong(packedSize)) != Z_OK) state.SkipWithError("zlib");
+        benchmark::DoNotOptimize(direct.data());
+      });
 }
 BENCHMARK(BM_ZlibDecompress)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
@@ -140,25 +151,16 @@ void BM_Bzip2Compress(benchmark::State& state) {
   const int blockSize = level == sfs::bzipFastest ? 2 : level == sfs::bzipNormal ? 6 : 9;
   const auto in = Block();
   std::vector<uint8_t> direct(in.size() + in.size() / 100 + 600);
-  double tLayer = 0, tDirect = 0;
-  for (auto _ : state) {
-    const double t0 = ThreadCpu();
-    sfs::TSFSBuffer out;
-    int32_t size = 0;
-    if (!sfs::SFSInternalCompressBuffer(in.data(), int32_t(in.size()), out, size, level)) state.SkipWithError("layer");
-    benchmark::DoNotOptimize(out.data());
-    const double t1 = ThreadCpu();
-    unsigned n = unsigned(direct.size());
-    if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(direct.data()), &n,
-                                 reinterpret_cast<char*>(const_cast<uint8_t*>(in.data())), unsigned(in.size()),
-                                 blockSize, 0, 0) != BZ_OK)
-      state.SkipWithError("bzip2");
-    benchmark::DoNotOptimize(direct.data());
-    const double t2 = ThreadCpu();
-    tLayer += t1 - t0;
-    tDirect += t2 - t1;
-  }
-  ReportPair(state, tLayer, tDirect, in.size());
+  LayerAgainstDirect(
+      state, in.size(), [&] { LayerCompress(state, in, level); },
+      [&] {
+        unsigned n = unsigned(direct.size());
+        if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(direct.data()), &n,
+                                     reinterpret_cast<char*>(const_cast<uint8_t*>(in.data())), unsigned(in.size()),
+                                     blockSize, 0, 0) != BZ_OK)
+          state.SkipWithError("bzip2");
+        benchmark::DoNotOptimize(direct.data());
+      });
 }
 BENCHMARK(BM_Bzip2Compress)->Arg(int(sfs::bzipFastest))->Arg(int(sfs::bzipNormal))->Arg(int(sfs::bzipMax))
     ->Unit(benchmark::kMillisecond)->MinTime(2.0);
@@ -169,25 +171,15 @@ void BM_Bzip2Decompress(benchmark::State& state) {
   int32_t packedSize = 0;
   sfs::SFSInternalCompressBuffer(in.data(), int32_t(in.size()), packed, packedSize, sfs::bzipNormal);
   std::vector<uint8_t> direct(in.size());
-  double tLayer = 0, tDirect = 0;
-  for (auto _ : state) {
-    const double t0 = ThreadCpu();
-    sfs::TSFSBuffer out;
-    int32_t size = int32_t(in.size());
-    if (!sfs::SFSInternalDecompressBuffer(packed.data(), packedSize, out, size, sfs::bzipNormal))
-      state.SkipWithError("layer");
-    benchmark::DoNotOptimize(out.data());
-    const double t1 = ThreadCpu();
-    unsigned n = unsigned(direct.size());
-    if (BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(direct.data()), &n, reinterpret_cast<char*>(packed.data()),
-                                   unsigned(packedSize), 0, 0) != BZ_OK)
-      state.SkipWithError("bzip2");
-    benchmark::DoNotOptimize(direct.data());
-    const double t2 = ThreadCpu();
-    tLayer += t1 - t0;
-    tDirect += t2 - t1;
-  }
-  ReportPair(state, tLayer, tDirect, in.size());
+  LayerAgainstDirect(
+      state, in.size(), [&] { LayerDecompress(state, packed, packedSize, in.size(), sfs::bzipNormal); },
+      [&] {
+        unsigned n = unsigned(direct.size());
+        if (BZ2_bzBuffToBuffDecompress(reinterpret_cast<char*>(direct.data()), &n,
+                                       reinterpret_cast<char*>(packed.data()), unsigned(packedSize), 0, 0) != BZ_OK)
+          state.SkipWithError("bzip2");
+        benchmark::DoNotOptimize(direct.data());
+      });
 }
 BENCHMARK(BM_Bzip2Decompress)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
