@@ -136,25 +136,16 @@ static void CreateImpl(TSingleFileSystem& self, const std::string& FileName, boo
 }
 
 void TSingleFileSystem::CreateContainer(const std::string& FileName, const TSFSCreateOptions& Options) {
-  Close();
-  CreateImpl(*this, FileName, false, Options, FFaultPlan, FPFM);
-  FFileName = FileName;
-  FInMemory = false;
-  FReadOnly = false;
-  FPassword = Options.Password;
-  try {
-    InitManagers(true);
-  } catch (...) {
-    Close();
-    throw;
-  }
+  Create(FileName, false, Options);
 }
 
-void TSingleFileSystem::CreateInMemory(const TSFSCreateOptions& Options) {
+void TSingleFileSystem::CreateInMemory(const TSFSCreateOptions& Options) { Create(":memory:", true, Options); }
+
+void TSingleFileSystem::Create(const std::string& FileName, bool InMemory, const TSFSCreateOptions& Options) {
   Close();
-  CreateImpl(*this, ":memory:", true, Options, FFaultPlan, FPFM);
-  FFileName = ":memory:";
-  FInMemory = true;
+  CreateImpl(*this, FileName, InMemory, Options, FFaultPlan, FPFM);
+  FFileName = FileName;
+  FInMemory = InMemory;
   FReadOnly = false;
   FPassword = Options.Password;
   try {

@@ -195,6 +195,7 @@ class TSingleFileSystem {
   TUserFilePageMapManager& UFM() { return *FUFM; }
 
  private:
+  void Create(const std::string& FileName, bool InMemory, const TSFSCreateOptions& Options);
   void InitManagers(bool bNew);
   void ExpectedPageHeader(const TDirectoryElement& Item, const TUserFileHandle& H, TFFPage& Page,
                           std::string& Key) const;
