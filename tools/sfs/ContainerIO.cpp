@@ -152,7 +152,7 @@ std::optional<int64_t> CompressedContentSize(sfs::TSingleFileSystem& Fs, const s
     // A file without the header of a stream of compressed blocks opens as plain bytes.
     sfs::TSFSFileStream stream(&Fs, Name, platform::fmOpenRead | platform::fmShareDenyWrite, "", "", "",
                                sfs::sfsNone);
-    if (stream.Inner().CompressionLevel() == sfs::sfsNone) return std::nullopt;
+    if (!stream.Inner().IsCompressed()) return std::nullopt;
     return stream.GetSize();
   } catch (const std::exception&) {
     return std::nullopt;
