@@ -54,10 +54,16 @@ int32_t TSFSAbstractFile::WriteV(const iovec* Pieces, int32_t Count) {
 
 namespace {
 
-// Moves through a vector of pieces with positional calls until all is done or one fails.
+// Moves through a vector of pieces with positional calls until all is done, Most bytes are
+// moved or a call fails.
 template <typename Call>
-int32_t PositionalV(const iovec* Pieces, int32_t Count, int64_t& Pos, Call call) {
-  std::vector<iovec> rest(Pieces, Pieces + Count);
+int32_t PositionalV(const iovec* Pieces, int32_t Count, int64_t& Pos, int64_t Most, Call call) {
+  std::vector<iovec> rest;
+  for (int32_t i = 0; i < Count && Most > 0; ++i) {
+    rest.push_back(Pieces[i]);
+    rest.back().iov_len = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(Pieces[i].iov_len), Most));
+    Most -= static_cast<int64_t>(rest.back().iov_len);
+  }
   size_t first = 0;
   int64_t done = 0;
   while (first < rest.size()) {
@@ -83,6 +89,7 @@ int32_t PositionalV(const iovec* Pieces, int32_t Count, int64_t& Pos, Call call)
 
 namespace {
 constexpr int64_t cReserveMargin = int64_t{256} << 20;  // free space below which growth reserves blocks
+constexpr int64_t cGrowthStep = int64_t{1} << 20;       // growth with room to spare goes in steps of this
 }  // namespace
 
 TSFSDiskFile::TSFSDiskFile(const std::string& FileName, bool ReadOnly, bool Exclusive)
@@ -113,6 +120,7 @@ bool TSFSDiskFile::Open(bool bCreate) { return InternalOpen(FFileName, bCreate);
 void TSFSDiskFile::Close() {
   DropView();
   if (FHandle >= 0) {
+    GiveBackReserve();  // a failure leaves zero bytes past the end, which readers pass over
     FlushBuffers();
     ::close(FHandle);
   }
@@ -143,36 +151,73 @@ void TSFSDiskFile::SetReadOnly(bool Value) {
 }
 
 int64_t TSFSDiskFile::GetSize() {
+  if (FUsedSize >= 0) return FUsedSize;
   struct stat st {};
   if (FHandle < 0 || ::fstat(FHandle, &st) != 0) return 0;
   return st.st_size;
 }
 
+bool TSFSDiskFile::Roomy(int64_t Grow) {
+  // The free space is looked up again once this file has grown by a quarter of the margin
+  // since the last look, so that steady growth in small steps costs no extra call each time.
+  if (FGrownSinceLook + Grow > cReserveMargin / 4 || FRoomAtLook - FGrownSinceLook - Grow <= cReserveMargin) {
+    struct statvfs vfs {};
+    FRoomAtLook = ::fstatvfs(FHandle, &vfs) == 0
+                      ? static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize)
+                      : 0;
+    FGrownSinceLook = 0;
+  }
+  return FRoomAtLook - FGrownSinceLook - Grow > cReserveMargin;
+}
+
+int TSFSDiskFile::GrowWithReserve(int64_t NewSize) {
+  if (FUsedSize >= 0 && NewSize < FReservedSize) {
+    FUsedSize = NewSize;
+    return 0;
+  }
+  const int64_t target = std::min(FGrowthLimit, (NewSize / cGrowthStep + 1) * cGrowthStep);
+  if (target > NewSize && ::ftruncate(FHandle, target) == 0) {
+    FUsedSize = NewSize;
+    FReservedSize = target;
+    return 0;
+  }
+  // No reserve where the limit or the system (a file-size limit) refuses it.
+  if (::ftruncate(FHandle, NewSize) != 0) return errno;
+  FUsedSize = -1;
+  return 0;
+}
+
+int TSFSDiskFile::GiveBackReserve() {
+  if (FUsedSize < 0) return 0;
+  if (::ftruncate(FHandle, FUsedSize) != 0) return errno;
+  FUsedSize = -1;
+  return 0;
+}
+
+void TSFSDiskFile::Written(int64_t End) {
+  if (FUsedSize < 0 || End <= FUsedSize) return;
+  FUsedSize = End < FReservedSize ? End : -1;
+}
+
 void TSFSDiskFile::SetSize(int64_t NewSize) {
   const int64_t old = GetSize();
   int rc = 0;
-  if (NewSize > old) {
+  if (NewSize <= old) {
+    rc = ::ftruncate(FHandle, NewSize) == 0 ? 0 : errno;
+    if (rc == 0) FUsedSize = -1;
+  } else if (Roomy(NewSize - old)) {
     // With room to spare the file just grows (blocks come as pages are written, which keeps the
-    // file system's extent map simple). Close to full, the blocks are reserved now, so that a
-    // full disk fails this size change and not a later page write.
-    // The free space is looked up again once this file has grown by a quarter of the margin
-    // since the last look, so that steady growth in small steps costs no extra call each time.
-    const int64_t grow = NewSize - old;
-    if (FGrownSinceLook + grow > cReserveMargin / 4 || FRoomAtLook - FGrownSinceLook - grow <= cReserveMargin) {
-      struct statvfs vfs {};
-      FRoomAtLook = ::fstatvfs(FHandle, &vfs) == 0
-                        ? static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize)
-                        : 0;
-      FGrownSinceLook = 0;
-    }
-    const bool roomy = FRoomAtLook - FGrownSinceLook - grow > cReserveMargin;
-    rc = roomy ? EOPNOTSUPP : ::posix_fallocate(FHandle, old, grow);
-    if (rc == 0 || rc == EOPNOTSUPP) FGrownSinceLook += grow;
+    // file system's extent map simple).
+    rc = GrowWithReserve(NewSize);
+  } else {
+    // Close to full, the blocks are reserved now, so that a full disk fails this size change
+    // and not a later page write; nothing is held in reserve.
+    rc = GiveBackReserve();
+    if (rc == 0) rc = ::posix_fallocate(FHandle, old, NewSize - old);
     if (rc == EOPNOTSUPP || rc == EINVAL) rc = ::ftruncate(FHandle, NewSize) == 0 ? 0 : errno;
-  } else if (::ftruncate(FHandle, NewSize) != 0) {
-    rc = errno;
   }
   if (rc != 0) throw platform::Exception(std::string("TSFSDiskFile.SetSize - ") + std::strerror(rc));
+  if (NewSize > old) FGrownSinceLook += NewSize - old;
   FViewBytes = std::min(FViewBytes, NewSize);
   FPos = NewSize;
 }
@@ -186,7 +231,10 @@ int32_t TSFSDiskFile::Read(void* Buffer, int32_t Count) {
 int32_t TSFSDiskFile::Write(const void* Buffer, int32_t Count) {
   if (FHandle < 0) return 0;
   if (Count == 0) {
-    if (::ftruncate(FHandle, FPos) == 0) FViewBytes = std::min(FViewBytes, FPos);
+    if (::ftruncate(FHandle, FPos) == 0) {
+      FViewBytes = std::min(FViewBytes, FPos);
+      FUsedSize = -1;
+    }
     return 0;
   }
   int32_t done = 0;
@@ -197,6 +245,7 @@ int32_t TSFSDiskFile::Write(const void* Buffer, int32_t Count) {
     done += static_cast<int32_t>(put);
     FPos += put;
   }
+  Written(FPos);
   return done;
 }
 
@@ -211,7 +260,9 @@ int32_t TSFSDiskFile::ReadV(const iovec* Pieces, int32_t Count) {
     }
   };
   if (TSFSDiskFile::VisitBytes(total, copy)) return static_cast<int32_t>(total);
-  return PositionalV(Pieces, Count, FPos,
+  // Bytes held in reserve are past the end.
+  const int64_t most = FUsedSize >= 0 ? FUsedSize - FPos : total;
+  return PositionalV(Pieces, Count, FPos, most,
                      [this](const iovec* v, int n, int64_t pos) { return ::preadv(FHandle, v, n, pos); });
 }
 
@@ -230,6 +281,7 @@ bool TSFSDiskFile::VisitBytes(int64_t Count, const TBytesVisitor& Visit) {
 const uint8_t* TSFSDiskFile::View(int64_t Pos, int64_t Count) {
   if (Pos < 0 || Count <= 0) return nullptr;
   const int64_t end = Pos + Count;
+  if (FUsedSize >= 0 && end > FUsedSize) return nullptr;  // reaches into the reserve
   if (end > FViewBytes) {
     // The file may have grown since the bytes were last counted.
     struct stat st {};
@@ -265,8 +317,10 @@ void TSFSDiskFile::DropView() {
 
 int32_t TSFSDiskFile::WriteV(const iovec* Pieces, int32_t Count) {
   if (FHandle < 0) return 0;
-  return PositionalV(Pieces, Count, FPos,
-                     [this](const iovec* v, int n, int64_t pos) { return ::pwritev(FHandle, v, n, pos); });
+  const int32_t done = PositionalV(Pieces, Count, FPos, std::numeric_limits<int64_t>::max(),
+                                   [this](const iovec* v, int n, int64_t pos) { return ::pwritev(FHandle, v, n, pos); });
+  Written(FPos);
+  return done;
 }
 
 int64_t TSFSDiskFile::Seek(int64_t Offset, uint16_t Origin) {

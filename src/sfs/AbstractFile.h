@@ -48,6 +48,9 @@ class TSFSAbstractFile {
   // then reads them with Read / ReadV, which says what happened. Visit must keep to what
   // MappingGuard.h allows.
   virtual bool VisitBytes(int64_t Count, const TBytesVisitor& Visit);
+  // Growing may hold bytes in reserve past the size, never past Bytes in all (see TSFSDiskFile);
+  // the size callers see is unchanged by it. The base holds none.
+  virtual void SetGrowthLimit(int64_t /*Bytes*/) {}
 
   bool Exclusive() const { return FExclusive; }
   bool ReadOnly() const { return FReadOnly; }
@@ -65,6 +68,12 @@ class TSFSAbstractFile {
 // read-only mapping of the file (one copy, no call into the system once the pages are mapped),
 // widened as the file grows, and visits hand out the mapped bytes themselves, under the guard of
 // MappingGuard.h; a read the mapping cannot serve is an ordinary positional read.
+//
+// With a growth limit set and room to spare, growing takes the file a step past the size asked
+// for and holds the bytes in between in reserve: later growth inside the reserve changes no
+// size on disk (each such change costs as much as writing several pages). The reserve is
+// invisible to callers (sizes, reads and seeks from the end stop at the size they set or wrote)
+// and Close gives it back; a file left open by a crash keeps zero bytes past its end.
 class TSFSDiskFile : public TSFSAbstractFile {
  public:
   TSFSDiskFile(const std::string& FileName, bool ReadOnly, bool Exclusive);
@@ -84,6 +93,7 @@ class TSFSDiskFile : public TSFSAbstractFile {
   int32_t ReadV(const iovec* Pieces, int32_t Count) override;
   int32_t WriteV(const iovec* Pieces, int32_t Count) override;
   bool VisitBytes(int64_t Count, const TBytesVisitor& Visit) override;
+  void SetGrowthLimit(int64_t Bytes) override { FGrowthLimit = Bytes; }
 
   bool InternalOpen(const std::string& FileName, bool bCreate);
   void Reopen();
@@ -93,6 +103,14 @@ class TSFSDiskFile : public TSFSAbstractFile {
   // The mapped bytes from Pos on, Count of them, when all lie inside the file; else null.
   const uint8_t* View(int64_t Pos, int64_t Count);
   void DropView();
+  // True when the file system keeps more than the margin free after Grow more bytes.
+  bool Roomy(int64_t Grow);
+  // Grows the file to NewSize and a step past it where the limit allows. 0 or the system error.
+  int GrowWithReserve(int64_t NewSize);
+  // Cuts the file to the size callers see. 0 or the system error.
+  int GiveBackReserve();
+  // A write ended at End: the size grows with it, into or past the reserve.
+  void Written(int64_t End);
 
   int32_t FHandle = -1;
   std::string FDirectory;
@@ -102,6 +120,9 @@ class TSFSDiskFile : public TSFSAbstractFile {
   int64_t FPos = 0;  // reads and writes are positional; the position lives here
   int64_t FRoomAtLook = 0;      // free bytes of the file system when last looked up
   int64_t FGrownSinceLook = 0;  // bytes this file grew by since then
+  int64_t FGrowthLimit = 0;     // the size on disk growth may reach with its reserve (0: no reserve)
+  int64_t FUsedSize = -1;       // while bytes are held in reserve: the size callers see; else -1
+  int64_t FReservedSize = 0;    // while bytes are held in reserve: the size on disk
 };
 
 // A file held in memory. It can only be created empty (or from an image, see Load).
@@ -159,6 +180,7 @@ class TSFSFaultFile : public TSFSAbstractFile {
   int32_t Write(const void* Buffer, int32_t Count) override;
   int32_t ReadV(const iovec* Pieces, int32_t Count) override;
   int32_t WriteV(const iovec* Pieces, int32_t Count) override;
+  void SetGrowthLimit(int64_t Bytes) override { FInner->SetGrowthLimit(Bytes); }
   TSFSAbstractFile& Inner() { return *FInner; }
 
  private:

@@ -53,6 +53,7 @@ std::unique_ptr<TSFSAbstractFile> TSFSHugeFile::MakePart(const std::string& Name
   else
     part = std::make_unique<TSFSDiskFile>(Name, FReadOnly, FExclusive);
   if (FFaultPlan) part = std::make_unique<TSFSFaultFile>(std::move(part), FFaultPlan);
+  part->SetGrowthLimit(FPartitionSize);  // a part never grows past a full one
   return part;
 }
 
@@ -185,6 +186,7 @@ void TSFSHugeFile::OpenFilesChain() {
     throw platform::Exception("TSFSHugeFile.OpenFilesChain - invalid part size");
   FPartitionSize = header.PartitionSize;
   FPartitionDataSize = FPartitionSize - HFPHeaderSize;
+  PartFiles[0]->SetGrowthLimit(FPartitionSize);
   const std::string dir = DirName(FFileName);
   std::set<std::string> seen{BaseName(FFileName)};
   for (;;) {

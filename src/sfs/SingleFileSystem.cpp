@@ -424,7 +424,11 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
   const int64_t oldSize = e.FileSize;
   // Pages this write touches are written whole below; they are not zeroed first when appended.
   FUFM->SetWholeWriteRange(h->Position, h->Position + Count);
+  // Giving the file pages writes maps and the header, and zeros into new pages, never into a
+  // page the file already has: a page the handle keeps still holds what it kept.
+  const bool keptCurrent = h->Kept.Changes == FPFM->ChangeCount();
   const bool got = FUFM->GetPages(e, true, h->Position, Count, pages);
+  if (keptCurrent) h->Kept.Changes = FPFM->ChangeCount();
   FUFM->SetWholeWriteRange(0, 0);
   if (!got) {
     FLastError = FUFM->FLastError;
