@@ -297,8 +297,7 @@ bool TFreeSpaceManager::GetPages(int32_t PageCount, int32_t StartPageNo, TIntege
     return false;
   }
   try {
-    SaveGAM(GAMpages);
-    SavePFS(PFSPages);
+    SaveMaps(GAMpages, PFSPages);
     if (grown) PFMHandle.SaveSFHeader();
   } catch (...) {
     rollback();
@@ -356,8 +355,7 @@ void TFreeSpaceManager::FreePages(TIntegerArray& pages) {
   std::sort(freeExtents.begin(), freeExtents.end());
   freeExtents.erase(std::unique(freeExtents.begin(), freeExtents.end()), freeExtents.end());
   for (int32_t e : freeExtents) FreeExtent(e, GAMpages);
-  SaveGAM(GAMpages);
-  SavePFS(PFSPages);
+  SaveMaps(GAMpages, PFSPages);
   if (LastPageNo < OldLastPageNo) {
     try {
       PFMHandle.SFSFile().SetSize((int64_t{std::max(LastPageNo, 0)} + 1) * FPageSize);
@@ -367,40 +365,40 @@ void TFreeSpaceManager::FreePages(TIntegerArray& pages) {
   }
 }
 
-void TFreeSpaceManager::SavePFS(const TIntegerArray& pages) {
-  if (pages.ItemCount() != FPFSPageMap.ItemCount())
-    throw platform::Exception("TFreeSpaceManager.SavePFS - pages.ItemCount <> PFSPageMap.ItemCount!");
-  TPageBuffer page(PFMHandle.GetPageDataSize());
-  for (int32_t i = 0; i < pages.ItemCount(); ++i) {
-    if (pages[i] != 1) continue;
-    page.PageHeader = TPageHeader{};
-    page.PageHeader.NextPageNo = -1;
-    page.PageHeader.PageType = PFSPage;
-    std::memcpy(page.pData, PFS.Bytes() + int64_t{i} * FPFSPageSize, static_cast<size_t>(FPFSPageSize));
-    if (!PFMHandle.WritePage(page, FPFSPageMap[i], {}, FPFSPageSize))
-      throw platform::Exception("TFreeSpaceManager.SavePFS - can not save page, pageNo = " + std::to_string(FPFSPageMap[i]));
-  }
-}
-
-void TFreeSpaceManager::SaveGAM(const TIntegerArray& pages) {
-  if (pages.ItemCount() != FGAMPageMap.ItemCount())
+void TFreeSpaceManager::SaveMaps(const TIntegerArray& GAMpages, const TIntegerArray& PFSPages) {
+  if (GAMpages.ItemCount() != FGAMPageMap.ItemCount())
     throw platform::Exception("TFreeSpaceManager.SaveGAM - pages.ItemCount <> GAMPageMap.ItemCount!");
-  TPageBuffer page(PFMHandle.GetPageDataSize());
-  for (int32_t i = 0; i < pages.ItemCount(); ++i) {
-    if (pages[i] != 1) continue;
-    const int32_t no = FGAMPageMap[i];
-    page.PageHeader = TPageHeader{};
-    page.PageHeader.NextPageNo = -1;
-    page.PageHeader.PageType = GAMPage;
-    std::memcpy(page.pData, GAM.Bytes() + int64_t{i} * FGAMPageSize, static_cast<size_t>(FGAMPageSize));
-    if (!PFMHandle.WritePage(page, no, {}, FGAMPageSize))
-      throw platform::Exception("TFreeSpaceManager.SaveGAM - can not save page, pageNo = " + std::to_string(no));
-    page.PageHeader = TPageHeader{};
-    page.PageHeader.NextPageNo = -1;
-    page.PageHeader.PageType = SGAMPage;
-    std::memcpy(page.pData, SGAM.Bytes() + int64_t{i} * FGAMPageSize, static_cast<size_t>(FGAMPageSize));
-    if (!PFMHandle.WritePage(page, no + 1, {}, FGAMPageSize))
-      throw platform::Exception("TFreeSpaceManager.SaveGAM - can not save SGAM page, pageNo = " + std::to_string(no));
+  if (PFSPages.ItemCount() != FPFSPageMap.ItemCount())
+    throw platform::Exception("TFreeSpaceManager.SavePFS - pages.ItemCount <> PFSPageMap.ItemCount!");
+  std::vector<TPageWrite> batch;
+  const auto add = [&batch](int32_t PageNo, uint8_t Type, const uint8_t* Data, int32_t Size) {
+    TPageWrite& w = batch.emplace_back();
+    w.PageNo = PageNo;
+    w.Header.NextPageNo = -1;
+    w.Header.PageType = Type;
+    w.Data = Data;
+    w.DataSize = Size;
+  };
+  for (int32_t i = 0; i < GAMpages.ItemCount(); ++i) {
+    if (GAMpages[i] != 1) continue;
+    add(FGAMPageMap[i], GAMPage, GAM.Bytes() + int64_t{i} * FGAMPageSize, FGAMPageSize);
+    add(FGAMPageMap[i] + 1, SGAMPage, SGAM.Bytes() + int64_t{i} * FGAMPageSize, FGAMPageSize);
+  }
+  for (int32_t i = 0; i < PFSPages.ItemCount(); ++i)
+    if (PFSPages[i] == 1) add(FPFSPageMap[i], PFSPage, PFS.Bytes() + int64_t{i} * FPFSPageSize, FPFSPageSize);
+  // In page order, so that neighbours (the first PFS, GAM and SGAM pages are) go out together.
+  std::sort(batch.begin(), batch.end(), [](const TPageWrite& a, const TPageWrite& b) { return a.PageNo < b.PageNo; });
+  const int32_t written = PFMHandle.WritePageBatch(batch);
+  if (written == static_cast<int32_t>(batch.size())) return;
+  const TPageWrite& failed = batch[static_cast<size_t>(written)];
+  switch (failed.Header.PageType) {
+    case GAMPage:
+      throw platform::Exception("TFreeSpaceManager.SaveGAM - can not save page, pageNo = " + std::to_string(failed.PageNo));
+    case SGAMPage:
+      throw platform::Exception("TFreeSpaceManager.SaveGAM - can not save SGAM page, pageNo = " +
+                                std::to_string(failed.PageNo - 1));
+    default:
+      throw platform::Exception("TFreeSpaceManager.SavePFS - can not save page, pageNo = " + std::to_string(failed.PageNo));
   }
 }
 

@@ -66,8 +66,10 @@ class TFreeSpaceManager {
   int32_t GetLastUsedPageNo() const;
   int32_t GetGAMPageNo(int32_t extentNo) const { return extentNo / FGAMExtentsPerPage; }
   int32_t GetPFSPageNo(int32_t extentNo) const { return extentNo / FPFSExtentsPerPage; }
-  void SavePFS(const TIntegerArray& pages);
-  void SaveGAM(const TIntegerArray& pages);
+  // Writes the map pages marked 1 in GAMpages (a GAM page and its SGAM page each) and in
+  // PFSPages, neighbouring pages in one transfer. Throws "TFreeSpaceManager.SaveGAM - ..." or
+  // "TFreeSpaceManager.SavePFS - ..." naming the first page it could not write.
+  void SaveMaps(const TIntegerArray& GAMpages, const TIntegerArray& PFSPages);
 
   // Queries for the integrity checker and tests.
   bool IsPageFree(int32_t PageNo) const;  // PFS bit of a page after the header

@@ -216,49 +216,75 @@ bool TPageFileManager::ReadPage(TFFPage& Page, int32_t PageNo, bool bIgnoreEncry
   return true;
 }
 
+int32_t TPageFileManager::CheckWritable(int32_t PageNo, int32_t DataSize) const {
+  if (PageNo < FHeader.HDRPageCount || PageNo >= FHeader.TOTALPageCount || FReadOnly) return erWritePageHeaderError;
+  return DataSize > GetPageDataSize() ? erWritePageError : erOk;
+}
+
 bool TPageFileManager::WritePage(TFFPage& Page, int32_t PageNo, const std::string& Key, int32_t DataSize) {
   FLastError = erOk;
   const std::string& key = Key.empty() ? FKey : Key;
   if (DataSize < 0) DataSize = GetPageDataSize();
-  if (PageNo < FHeader.HDRPageCount || PageNo >= FHeader.TOTALPageCount || FReadOnly) {
-    FLastError = erWritePageHeaderError;
+  FLastError = CheckWritable(PageNo, DataSize);
+  if (FLastError != erOk) return false;
+  const bool withData = Page.pData != nullptr && DataSize > 0;
+  if (withData && !EncodeBuffer(Page.pData, DataSize, key, Page.PageHeader.EncType)) {
+    FLastError = erEncodeError;
     return false;
   }
-  if (DataSize > GetPageDataSize()) {
-    FLastError = erWritePageError;
-    return false;
+  FBatch.assign(1, TPageWrite{PageNo, Page.PageHeader, withData ? Page.pData : nullptr, DataSize});
+  const bool ok = WritePageBatch(FBatch) == 1;
+  Page.PageHeader.CRC = FBatch[0].Header.CRC;
+  return ok;
+}
+
+int32_t TPageFileManager::WritePageBatch(std::vector<TPageWrite>& Pages) {
+  FLastError = erOk;
+  const int32_t pageSize = FHeader.PageSize;
+  const auto count = static_cast<int32_t>(Pages.size());
+  int32_t valid = 0;
+  int32_t refusal = erOk;
+  while (valid < count && (refusal = CheckWritable(Pages[valid].PageNo, Pages[valid].DataSize)) == erOk) ++valid;
+  if (valid == 0) {
+    FLastError = refusal;
+    return 0;
   }
   ++FChanges;
-  const bool withData = Page.pData != nullptr && DataSize > 0;
-  if (withData) {
-    if (!EncodeBuffer(Page.pData, DataSize, key, Page.PageHeader.EncType)) {
-      FLastError = erEncodeError;
-      return false;
+  // Each page whole in the scratch buffer: header, data, and a zero tail, so that no stale bytes
+  // of an earlier use of the page remain where no checksum covers them.
+  FScratch.assign(static_cast<size_t>(int64_t{valid} * pageSize), 0);
+  for (int32_t i = 0; i < valid; ++i) {
+    TPageWrite& p = Pages[static_cast<size_t>(i)];
+    uint8_t* at = FScratch.data() + int64_t{i} * pageSize;
+    if (p.Data != nullptr) {
+      p.Header.CRC = PageCRC(p.Data, p.DataSize, p.Header.CrcType);
+      std::memcpy(at + PageHeaderSize, p.Data, static_cast<size_t>(p.DataSize));
     }
-    Page.PageHeader.CRC = PageCRC(Page.pData, DataSize, Page.PageHeader.CrcType);
+    std::memcpy(at, &p.Header, PageHeaderSize);
   }
-  // A page written with less data than it holds gets a zero tail, so no stale bytes of an
-  // earlier use of the page remain where no checksum covers them.
-  const int32_t total = PageHeaderSize + (withData ? GetPageDataSize() : 0);
-  FScratch.assign(static_cast<size_t>(total), 0);
-  std::memcpy(FScratch.data(), &Page.PageHeader, PageHeaderSize);
-  if (withData) std::memcpy(FScratch.data() + PageHeaderSize, Page.pData, static_cast<size_t>(DataSize));
-  FSFSFile->SetPosition(PageNoToOffset(PageNo));
-  int32_t put = 0;
-  try {
-    put = FSFSFile->Write(FScratch.data(), total);
-  } catch (const platform::Exception&) {
-    put = 0;  // growing the file failed
+  for (int32_t done = 0, run; done < valid; done += run) {
+    // A run ends at a gap in the numbers and after a page written without its data.
+    run = 1;
+    while (done + run < valid && Pages[static_cast<size_t>(done + run - 1)].Data != nullptr &&
+           Pages[static_cast<size_t>(done + run)].PageNo == Pages[static_cast<size_t>(done)].PageNo + run)
+      ++run;
+    const bool lastWhole = Pages[static_cast<size_t>(done + run - 1)].Data != nullptr;
+    const int64_t length = int64_t{run - 1} * pageSize + (lastWhole ? pageSize : PageHeaderSize);
+    FSFSFile->SetPosition(PageNoToOffset(Pages[static_cast<size_t>(done)].PageNo));
+    int64_t put = 0;
+    try {
+      put = FSFSFile->Write(FScratch.data() + int64_t{done} * pageSize, static_cast<int32_t>(length));
+    } catch (const platform::Exception&) {
+      put = 0;  // growing the file failed
+    }
+    if (put < length) {
+      const int64_t whole = put / pageSize;
+      FLastError = put - whole * pageSize < PageHeaderSize ? erWritePageHeaderError : erWritePageError;
+      return done + static_cast<int32_t>(whole);
+    }
   }
-  if (put < PageHeaderSize) {
-    FLastError = erWritePageHeaderError;
-    return false;
-  }
-  if (put < total) {
-    FLastError = erWritePageError;
-    return false;
-  }
-  return true;
+  FLastError = refusal;
+  return valid;
 }
 
 bool TPageFileManager::AppendPages(int32_t qty) {

@@ -39,6 +39,14 @@ uint32_t PageCRC(const void* Data, int32_t Size, uint8_t CrcType);
 // Copies Size bytes from From to To and returns PageCRC of them, in one pass for crcFast.
 uint32_t CopyWithPageCRC(const void* From, void* To, int32_t Size, uint8_t CrcType);
 
+// One page of a batch written by TPageFileManager::WritePageBatch.
+struct TPageWrite {
+  int32_t PageNo = -1;
+  TPageHeader Header{};            // written with the checksum of Data, which is set here
+  const uint8_t* Data = nullptr;   // null: the header alone is written
+  int32_t DataSize = 0;            // the rest of the data area is written as zeros
+};
+
 class TPageFileManager {
  public:
   // Takes ownership of the huge file, which must be open (created or with its chain opened).
@@ -70,6 +78,10 @@ class TPageFileManager {
   // name the same bytes), which stay unchanged. Returns the number of pages written.
   int32_t WritePages(int32_t FirstPageNo, int32_t Count, const uint8_t* const* Srcs, const TPageHeader& Header,
                      const std::string& Key);
+  // The pages, as WritePage calls in this order would write them without a key (each header
+  // gets its checksum), those whose numbers follow one another in one transfer. Returns how many
+  // of them, from the first, were written (FLastError says why the next was not).
+  int32_t WritePageBatch(std::vector<TPageWrite>& Pages);
   bool AppendPages(int32_t qty);
   // Grows the file, when it is shorter, so that page LastPageNo has bytes on disk.
   bool EnsurePhysicalPages(int32_t LastPageNo);
@@ -107,10 +119,13 @@ class TPageFileManager {
   // the deciphering in place. erOk or the error.
   int32_t FinishPage(uint8_t* Data, const TPageHeader& Header, uint32_t CRC, const std::string& Key,
                      const uint8_t* Upcoming);
+  // erOk when page PageNo may be written with DataSize bytes of data; else the error.
+  int32_t CheckWritable(int32_t PageNo, int32_t DataSize) const;
 
   uint64_t FChanges = 0;
   std::vector<uint8_t> FScratch;  // a page written in one call, or the enciphered copies of a run
   std::vector<TPageHeader> FHeaders;
+  std::vector<TPageWrite> FBatch;  // WritePage's one page
   std::vector<iovec> FPieces;
   std::unique_ptr<TCipherCache> FCiphers;
 };

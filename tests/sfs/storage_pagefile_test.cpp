@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <random>
 
 #include "crypto/Rijndael.h"
@@ -247,4 +248,49 @@ TEST(StoragePageFile, RunsReadAndWriteLikeSinglePages) {
   other.OpenFromImage(image);
   EXPECT_EQ(other.PFM().ReadPages(pages[0], 16, dests.data(), headers.data(), {}), 5);
   EXPECT_EQ(other.PFM().FLastError, erCRCError);
+}
+
+// A batch writes each page as WritePage would, neighbours in one transfer, and stops at the
+// first page it may not or cannot write.
+TEST(StoragePageFile, BatchesWriteLikeSinglePagesAndStopAtTheFirstFailure) {
+  auto plan = std::make_shared<TSFSFaultPlan>();
+  plan->Kinds = TSFSFaultPlan::fkWrite;
+  plan->FailAt = std::numeric_limits<int64_t>::max();  // counts the writes, fails none
+  TSingleFileSystem fs;
+  fs.SetFaultPlan(plan);
+  fs.CreateInMemory();
+  TIntegerArray pages;
+  ASSERT_TRUE(fs.FSM().GetPages(8, 1000, pages, true));
+  const int32_t first = pages[0];
+  const auto data = RandomBytes(4 * 100, 3);
+  std::vector<TPageWrite> batch(4);
+  for (int32_t i = 0; i < 4; ++i) {
+    // Pages first, first + 1, first + 2 and first + 4; the third without its data.
+    batch[i].PageNo = first + i + (i == 3 ? 1 : 0);
+    batch[i].Header.NextPageNo = -1;
+    batch[i].Header.PageType = static_cast<uint8_t>(GAMPage + i);
+    batch[i].Header.CrcType = cCrcTypeFull;
+    batch[i].Data = i == 2 ? nullptr : data.data() + i * 100;
+    batch[i].DataSize = i == 2 ? 0 : 100 - i;
+  }
+  const int64_t writesBefore = plan->Count;
+  EXPECT_EQ(fs.PFM().WritePageBatch(batch), 4);
+  EXPECT_EQ(plan->Count - writesBefore, 2);  // first .. first + 2, then first + 4
+  TPageBuffer page(fs.PageDataSize());
+  for (int32_t i = 0; i < 4; ++i) {
+    ASSERT_TRUE(fs.PFM().ReadPage(page, batch[i].PageNo, true, {}, batch[i].DataSize)) << i;
+    EXPECT_EQ(page.PageHeader.PageType, batch[i].Header.PageType) << i;
+    if (batch[i].Data != nullptr) {
+      EXPECT_EQ(0, std::memcmp(page.pData, batch[i].Data, static_cast<size_t>(batch[i].DataSize))) << i;
+    }
+  }
+  // A page outside the page space is refused; the pages before it are written.
+  batch[1].PageNo = fs.Header().TOTALPageCount;
+  EXPECT_EQ(fs.PFM().WritePageBatch(batch), 1);
+  EXPECT_EQ(fs.PFM().FLastError, erWritePageHeaderError);
+  // A transfer that fails: the pages of the runs before it count as written.
+  batch[1].PageNo = first + 1;
+  plan->FailAt = plan->Count + 2;
+  EXPECT_EQ(fs.PFM().WritePageBatch(batch), 3);
+  EXPECT_EQ(fs.PFM().FLastError, erWritePageHeaderError);
 }
