@@ -441,7 +441,7 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
   bool kept = false;
   if (pages.ItemCount() > 0) {
     const int32_t d = FPFM->GetPageDataSize();
-    TPageBuffer page(d);
+    TFFPage page;  // the header the pages get; an edge page read from disk lands in its buffer
     std::string key;
     ExpectedPageHeader(e, *h, page, key);
     const TPageHeader expected = page.PageHeader;
@@ -470,13 +470,14 @@ int32_t TSingleFileSystem::FileWrite(int32_t Handle, const void* Buffer, int32_t
           std::memset(edge, 0, static_cast<size_t>(d));
         } else if (const uint8_t* left = h->Kept.Of(pages[i + k], FPFM->ChangeCount())) {
           std::memcpy(edge, left, static_cast<size_t>(d));  // as this handle left it
-        } else if (!FPFM->ReadPage(page, pages[i + k], false, readKey, -1)) {
-          FLastError = FPFM->FLastError;
-          run = k;  // the pages before it still go out
-          stop = true;
-          break;
         } else {
-          std::memcpy(edge, page.pData, static_cast<size_t>(d));
+          page.pData = edge;
+          if (!FPFM->ReadPage(page, pages[i + k], false, readKey, -1)) {
+            FLastError = FPFM->FLastError;
+            run = k;  // the pages before it still go out
+            stop = true;
+            break;
+          }
         }
         std::memcpy(edge + off, in + done + at, static_cast<size_t>(chunk));
         FRunSources[static_cast<size_t>(k)] = edge;
