@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <climits>
@@ -175,13 +176,18 @@ int TSFSDiskFile::GrowWithReserve(int64_t NewSize) {
     FUsedSize = NewSize;
     return 0;
   }
-  const int64_t target = std::min(FGrowthLimit, (NewSize / cGrowthStep + 1) * cGrowthStep);
+  int64_t target = std::min(FGrowthLimit, (NewSize / cGrowthStep + 1) * cGrowthStep);
+  // Never past a file-size limit: a reserve the size asked for did not need must not raise the
+  // signal that ends a process which keeps its default handling.
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    target = std::min(target, static_cast<int64_t>(std::min<rlim_t>(limit.rlim_cur, INT64_MAX)));
   if (target > NewSize && ::ftruncate(FHandle, target) == 0) {
     FUsedSize = NewSize;
     FReservedSize = target;
     return 0;
   }
-  // No reserve where the limit or the system (a file-size limit) refuses it.
+  // No reserve where the limits leave no room for one or the system refuses it.
   if (::ftruncate(FHandle, NewSize) != 0) return errno;
   FUsedSize = -1;
   return 0;

@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -156,6 +158,32 @@ TEST(StorageDiskFile, GrowthReserveIsInvisibleAndGivenBackOnClose) {
   f.SetSize(5000);
   f.Close();
   EXPECT_EQ(std::filesystem::file_size(name), 5000u);
+}
+
+// A process under a file-size limit, with the default handling of the signal that breaking it
+// raises: growth the limit allows never dies of a reserve past it.
+TEST(StorageDiskFile, AReserveStaysWithinTheFileSizeLimit) {
+  TTempDir dir;
+  const std::string name = dir / "limited.bin";
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    rlimit lim{};
+    lim.rlim_cur = lim.rlim_max = 3 << 19;  // 1.5 MiB
+    ::setrlimit(RLIMIT_FSIZE, &lim);
+    TSFSDiskFile f(name, false, false);
+    f.SetGrowthLimit(int64_t{1} << 40);
+    int code = f.Open(true) ? 0 : 1;
+    f.SetSize((1 << 20) + 100);
+    if (f.GetSize() != (1 << 20) + 100) code = 2;
+    f.Close();
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(std::filesystem::file_size(name), (1u << 20) + 100u);
 }
 
 TEST(StorageDiskFile, AFileShrunkByAnotherHolderGivesAShortReadNotACrash) {
