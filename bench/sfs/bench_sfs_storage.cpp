@@ -11,6 +11,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -37,6 +38,8 @@ struct TTimes {
   double Wall = 0, Cpu = 0;
 };
 std::map<std::string, TTimes> gBest;  // the best times of each measurement
+// Ratios taken inside one run, one per iteration (wall and processor time); the median is shown.
+std::map<std::string, std::vector<TTimes>> gSameRun;
 
 std::string Dir() {
   static const std::string dir = [] {
@@ -261,7 +264,10 @@ constexpr int64_t cPageCacheBytesPerFile = 10 * 1024;
 // Count files of 100 bytes, named in order or (Shuffled) in an order that spreads them over the
 // name index, as real names arrive. The memory the files will need is made ready first and given
 // back in steps of 100 files as they go (see TReadyMemory), the giving back kept out of the times.
-void ManyFiles(benchmark::State& state, int64_t Count, bool Shuffled) {
+// Beside the whole, the run's cost over its first half is kept as a ratio (SameRun names it): the
+// two come from the same moments of the machine, where the best of separate runs favours the
+// shorter one, which is likelier to fit a quiet moment.
+void ManyFiles(benchmark::State& state, int64_t Count, bool Shuffled, const char* SameRun = nullptr) {
   const std::string name = Dir() + "/many.sfs";
   std::filesystem::remove(name);
   const std::vector<uint8_t> small(100, 'x');
@@ -271,9 +277,13 @@ void ManyFiles(benchmark::State& state, int64_t Count, bool Shuffled) {
   constexpr int64_t cStep = 100;
   ::sync();
   TReadyMemory ready(Count * cPageCacheBytesPerFile);
-  TTimes aside;
+  TTimes aside, half;
   const TTimes t0 = Now();
   for (int64_t i = 0; i < Count; ++i) {
+    if (i == Count / 2) {
+      const TTimes t = Now();
+      half = {t.Wall - t0.Wall - aside.Wall, t.Cpu - t0.Cpu - aside.Cpu};
+    }
     if (i % cStep == 0) {
       const TTimes t = ready.GiveBack(cStep * cPageCacheBytesPerFile);
       aside.Wall += t.Wall;
@@ -287,8 +297,10 @@ void ManyFiles(benchmark::State& state, int64_t Count, bool Shuffled) {
     fs.FileClose(h);
   }
   const TTimes t1 = Now();
-  Keep("files " + std::to_string(Count) + (Shuffled ? " shuffled" : ""),
-       {t1.Wall - t0.Wall - aside.Wall, t1.Cpu - t0.Cpu - aside.Cpu});
+  const TTimes whole{t1.Wall - t0.Wall - aside.Wall, t1.Cpu - t0.Cpu - aside.Cpu};
+  Keep("files " + std::to_string(Count) + (Shuffled ? " shuffled" : ""), whole);
+  if (SameRun != nullptr && half.Wall > 0 && half.Cpu > 0)
+    gSameRun[SameRun].push_back({whole.Wall / half.Wall, whole.Cpu / half.Cpu});
   fs.Close();
   std::filesystem::remove(name);
 }
@@ -297,7 +309,7 @@ void BM_ManyFiles(benchmark::State& state) {
   for (auto _ : state) {
     for (bool shuffled : {false, true}) {
       ManyFiles(state, 100000, shuffled);
-      ManyFiles(state, 200000, shuffled);
+      ManyFiles(state, 200000, shuffled, shuffled ? "shuffled 200k / 1st half" : "files 200k / 1st half");
     }
   }
   state.counters["files"] = static_cast<double>(state.iterations() * 600000);
@@ -349,6 +361,17 @@ void BM_Ratios(benchmark::State& state) {
     }
     std::printf("  %-24s %8.3f %8.3f  %s\n", g.name, r[0], r[1], g.goal);
     state.counters[g.name] = r[1];
+  }
+  for (auto& [name, ratios] : gSameRun) {
+    const auto median = [&ratios](double TTimes::*Field) {
+      std::vector<double> v;
+      for (const TTimes& t : ratios) v.push_back(t.*Field);
+      std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+      return v[v.size() / 2];
+    };
+    std::printf("  %-24s %8.3f %8.3f  %s (median of %zu runs)\n", name.c_str(), median(&TTimes::Wall),
+                median(&TTimes::Cpu), "<= 2.2", ratios.size());
+    state.counters[name] = median(&TTimes::Cpu);
   }
   std::error_code ec;
   std::filesystem::remove_all(Dir(), ec);
