@@ -127,6 +127,33 @@ void Measure(const std::string& Name, const std::function<void()>& Work) {
   Keep(Name, {t1.Wall - t0.Wall, t1.Cpu - t0.Cpu});
 }
 
+// Runs Step(0) .. Step(Count - 1) after a sync, with BytesPerStep of memory per step made
+// ready before and given back about a MiB at a time as the steps go (see TReadyMemory), the
+// giving back kept out of the times. Returns the times of all steps; Half, when given, gets those
+// of the first Count / 2.
+TTimes MeasureSteps(int64_t Count, int64_t BytesPerStep, const std::function<void(int64_t)>& Step,
+                    TTimes* Half = nullptr) {
+  const int64_t every = std::max<int64_t>(1, cMiB / BytesPerStep);
+  ::sync();
+  TReadyMemory ready(Count * BytesPerStep);
+  TTimes aside;
+  const TTimes t0 = Now();
+  for (int64_t i = 0; i < Count; ++i) {
+    if (Half != nullptr && i == Count / 2) {
+      const TTimes t = Now();
+      *Half = {t.Wall - t0.Wall - aside.Wall, t.Cpu - t0.Cpu - aside.Cpu};
+    }
+    if (i % every == 0) {
+      const TTimes t = ready.GiveBack(every * BytesPerStep);
+      aside.Wall += t.Wall;
+      aside.Cpu += t.Cpu;
+    }
+    Step(i);
+  }
+  const TTimes t1 = Now();
+  return {t1.Wall - t0.Wall - aside.Wall, t1.Cpu - t0.Cpu - aside.Cpu};
+}
+
 // --- sequential I/O ---------------------------------------------------------------------------
 
 // 256 MiB written and read back in 64 KiB calls on a plain file, starting at byte Offset.
@@ -232,17 +259,17 @@ void BM_Sequential(benchmark::State& state) {
 
 // --- growth ------------------------------------------------------------------------------------
 
+// A file of MiB MiB written in 64 KiB calls; each call takes 17 new pages of page cache.
 void Grow(benchmark::State& state, int64_t MiB) {
   const std::string name = Dir() + "/grow.sfs";
   std::filesystem::remove(name);
   sfs::TSingleFileSystem fs;
   fs.CreateContainer(name);
-  Measure("grow " + std::to_string(MiB) + " MiB", [&] {
-    const int32_t h = fs.FileOpen("big", platform::fmCreate);
-    for (int64_t done = 0; done < MiB * cMiB; done += cChunk)
-      if (fs.FileWrite(h, Chunk().data(), cChunk) != cChunk) state.SkipWithError("write");
-    fs.FileClose(h);
-  });
+  const int32_t h = fs.FileOpen("big", platform::fmCreate);
+  Keep("grow " + std::to_string(MiB) + " MiB", MeasureSteps(MiB * cMiB / cChunk, 17 * 4096, [&](int64_t) {
+         if (fs.FileWrite(h, Chunk().data(), cChunk) != cChunk) state.SkipWithError("write");
+       }));
+  fs.FileClose(h);
   fs.Close();
   std::filesystem::remove(name);  // the 1 GiB case keeps no file behind
 }
@@ -262,8 +289,7 @@ void BM_Growth(benchmark::State& state) {
 constexpr int64_t cPageCacheBytesPerFile = 10 * 1024;
 
 // Count files of 100 bytes, named in order or (Shuffled) in an order that spreads them over the
-// name index, as real names arrive. The memory the files will need is made ready first and given
-// back in steps of 100 files as they go (see TReadyMemory), the giving back kept out of the times.
+// name index, as real names arrive, with the memory they need made ready (see MeasureSteps).
 // Beside the whole, the run's cost over its first half is kept as a ratio (SameRun names it): the
 // two come from the same moments of the machine, where the best of separate runs favours the
 // shorter one, which is likelier to fit a quiet moment.
@@ -274,30 +300,15 @@ void ManyFiles(benchmark::State& state, int64_t Count, bool Shuffled, const char
   sfs::TSingleFileSystem fs;
   fs.CreateContainer(name);
   char fileName[32];
-  constexpr int64_t cStep = 100;
-  ::sync();
-  TReadyMemory ready(Count * cPageCacheBytesPerFile);
-  TTimes aside, half;
-  const TTimes t0 = Now();
-  for (int64_t i = 0; i < Count; ++i) {
-    if (i == Count / 2) {
-      const TTimes t = Now();
-      half = {t.Wall - t0.Wall - aside.Wall, t.Cpu - t0.Cpu - aside.Cpu};
-    }
-    if (i % cStep == 0) {
-      const TTimes t = ready.GiveBack(cStep * cPageCacheBytesPerFile);
-      aside.Wall += t.Wall;
-      aside.Cpu += t.Cpu;
-    }
+  TTimes half;
+  const TTimes whole = MeasureSteps(Count, cPageCacheBytesPerFile, [&](int64_t i) {
     // 7919 is prime and divides no count used here: every number comes once.
     const int64_t n = Shuffled ? i * 7919 % Count : i;
     std::snprintf(fileName, sizeof fileName, "f%07lld", static_cast<long long>(n));
     const int32_t h = fs.FileOpen(fileName, platform::fmCreate);
     if (h <= 0 || fs.FileWrite(h, small.data(), 100) != 100) state.SkipWithError("create");
     fs.FileClose(h);
-  }
-  const TTimes t1 = Now();
-  const TTimes whole{t1.Wall - t0.Wall - aside.Wall, t1.Cpu - t0.Cpu - aside.Cpu};
+  }, &half);
   Keep("files " + std::to_string(Count) + (Shuffled ? " shuffled" : ""), whole);
   if (SameRun != nullptr && half.Wall > 0 && half.Cpu > 0)
     gSameRun[SameRun].push_back({whole.Wall / half.Wall, whole.Cpu / half.Cpu});
