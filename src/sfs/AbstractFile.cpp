@@ -59,23 +59,28 @@ namespace {
 // moved or a call fails.
 template <typename Call>
 int32_t PositionalV(const iovec* Pieces, int32_t Count, int64_t& Pos, int64_t Most, Call call) {
-  std::vector<iovec> rest;
+  // A copy to move through, on the stack for the usual few dozen pieces.
+  constexpr int32_t cOnStack = 64;
+  iovec onStack[cOnStack];
+  std::vector<iovec> onHeap(Count > cOnStack ? static_cast<size_t>(Count) : 0);
+  iovec* const rest = Count > cOnStack ? onHeap.data() : onStack;
+  size_t size = 0;
   for (int32_t i = 0; i < Count && Most > 0; ++i) {
-    rest.push_back(Pieces[i]);
-    rest.back().iov_len = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(Pieces[i].iov_len), Most));
-    Most -= static_cast<int64_t>(rest.back().iov_len);
+    rest[size] = Pieces[i];
+    rest[size].iov_len = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(Pieces[i].iov_len), Most));
+    Most -= static_cast<int64_t>(rest[size++].iov_len);
   }
   size_t first = 0;
   int64_t done = 0;
-  while (first < rest.size()) {
-    const int n = static_cast<int>(std::min<size_t>(rest.size() - first, IOV_MAX));
-    const ssize_t got = call(rest.data() + first, n, Pos);
+  while (first < size) {
+    const int n = static_cast<int>(std::min<size_t>(size - first, IOV_MAX));
+    const ssize_t got = call(rest + first, n, Pos);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += got;
     Pos += got;
     size_t left = static_cast<size_t>(got);
-    while (first < rest.size() && left >= rest[first].iov_len) left -= rest[first++].iov_len;
+    while (first < size && left >= rest[first].iov_len) left -= rest[first++].iov_len;
     if (left > 0) {
       rest[first].iov_base = static_cast<char*>(rest[first].iov_base) + left;
       rest[first].iov_len -= left;

@@ -250,30 +250,32 @@ int32_t TPageFileManager::WritePageBatch(std::vector<TPageWrite>& Pages) {
     return 0;
   }
   ++FChanges;
-  // Each page whole in the scratch buffer: header, data, and a zero tail, so that no stale bytes
-  // of an earlier use of the page remain where no checksum covers them.
-  FScratch.assign(static_cast<size_t>(int64_t{valid} * pageSize), 0);
-  for (int32_t i = 0; i < valid; ++i) {
-    TPageWrite& p = Pages[static_cast<size_t>(i)];
-    uint8_t* at = FScratch.data() + int64_t{i} * pageSize;
-    if (p.Data != nullptr) {
-      p.Header.CRC = PageCRC(p.Data, p.DataSize, p.Header.CrcType);
-      std::memcpy(at + PageHeaderSize, p.Data, static_cast<size_t>(p.DataSize));
-    }
-    std::memcpy(at, &p.Header, PageHeaderSize);
-  }
+  // Each page goes out whole: header, data, and a zero tail, so that no stale bytes of an
+  // earlier use of the page remain where no checksum covers them.
+  const int32_t d = GetPageDataSize();
+  if (static_cast<int32_t>(FZeros.size()) < d) FZeros.assign(static_cast<size_t>(d), 0);
   for (int32_t done = 0, run; done < valid; done += run) {
     // A run ends at a gap in the numbers and after a page written without its data.
     run = 1;
     while (done + run < valid && Pages[static_cast<size_t>(done + run - 1)].Data != nullptr &&
            Pages[static_cast<size_t>(done + run)].PageNo == Pages[static_cast<size_t>(done)].PageNo + run)
       ++run;
-    const bool lastWhole = Pages[static_cast<size_t>(done + run - 1)].Data != nullptr;
-    const int64_t length = int64_t{run - 1} * pageSize + (lastWhole ? pageSize : PageHeaderSize);
+    FPieces.clear();
+    int64_t length = 0;
+    for (int32_t i = done; i < done + run; ++i) {
+      TPageWrite& p = Pages[static_cast<size_t>(i)];
+      FPieces.push_back({&p.Header, PageHeaderSize});
+      length += PageHeaderSize;
+      if (p.Data == nullptr) continue;
+      p.Header.CRC = PageCRC(p.Data, p.DataSize, p.Header.CrcType);
+      if (p.DataSize > 0) FPieces.push_back({const_cast<uint8_t*>(p.Data), static_cast<size_t>(p.DataSize)});
+      if (p.DataSize < d) FPieces.push_back({FZeros.data(), static_cast<size_t>(d - p.DataSize)});
+      length += d;
+    }
     FSFSFile->SetPosition(PageNoToOffset(Pages[static_cast<size_t>(done)].PageNo));
     int64_t put = 0;
     try {
-      put = FSFSFile->Write(FScratch.data() + int64_t{done} * pageSize, static_cast<int32_t>(length));
+      put = FSFSFile->WriteV(FPieces.data(), static_cast<int32_t>(FPieces.size()));
     } catch (const platform::Exception&) {
       put = 0;  // growing the file failed
     }

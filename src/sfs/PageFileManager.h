@@ -123,9 +123,10 @@ class TPageFileManager {
   int32_t CheckWritable(int32_t PageNo, int32_t DataSize) const;
 
   uint64_t FChanges = 0;
-  std::vector<uint8_t> FScratch;  // a page written in one call, or the enciphered copies of a run
+  std::vector<uint8_t> FScratch;  // the enciphered copies of a run
   std::vector<TPageHeader> FHeaders;
   std::vector<TPageWrite> FBatch;  // WritePage's one page
+  std::vector<uint8_t> FZeros;     // the zero tail of pages written with less data than they hold
   std::vector<iovec> FPieces;
   std::unique_ptr<TCipherCache> FCiphers;
 };
