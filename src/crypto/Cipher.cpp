@@ -134,6 +134,21 @@ void TCipher::EncodeBuffer(const void* Source, void* Dest, int32_t Size) {
     CodeBlockMode(s, d, Size, true, nullptr);
 }
 
+void TCipher::EncodeBuffers(uint8_t* const* Buffers, int32_t Count, int32_t Size) {
+  CheckInitialized();
+  if (Count <= 0 || Size <= 0) return;
+  if ((FMode == cmCTS || FMode == cmCBC) && Size % FBufSize == 0) {
+    Done();
+    EncodeChains(Buffers, static_cast<size_t>(Count), static_cast<size_t>(Size / FBufSize), FMode == cmCTS);
+  } else {
+    for (int32_t i = 0; i < Count; ++i) {
+      Done();
+      EncodeBuffer(Buffers[i], Buffers[i], Size);
+    }
+  }
+  Done();
+}
+
 void TCipher::DecodeBuffer(const void* Source, void* Dest, int32_t Size, const void* Upcoming) {
   CheckInitialized();
   if (Size <= 0) return;
@@ -259,6 +274,13 @@ void TCipher::EncodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bo
       XORBuffers(F, c, FBufSize, F);
     else
       std::memcpy(F, c, B);
+  }
+}
+
+void TCipher::EncodeChains(uint8_t* const* Buffers, size_t Count, size_t Blocks, bool Xor) {
+  for (size_t i = 0; i < Count; ++i) {
+    FFeedback = FVector;
+    EncodeChain(Buffers[i], Buffers[i], Blocks, Xor);
   }
 }
 

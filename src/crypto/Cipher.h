@@ -90,6 +90,10 @@ class TCipher : public TProtection {
   // work, so that fetching and deciphering overlap. A hint only: it is never read as data and may
   // point at memory that cannot be read. The other modes ignore it.
   void DecodeBuffer(const void* Source, void* Dest, int32_t Size, const void* Upcoming = nullptr);
+  // Count buffers of Size bytes each, every one encoded in place as Done() followed by
+  // EncodeBuffer would; the chain ends restarted at the vector. In cmCTS and cmCBC with whole
+  // blocks, a cipher that can runs the buffers' chains side by side.
+  void EncodeBuffers(uint8_t* const* Buffers, int32_t Count, int32_t Size);
 
   // One block in place.
   virtual void Encode(void* Block) = 0;
@@ -137,6 +141,9 @@ class TCipher : public TProtection {
   // Chained encoding of Count whole blocks for cmCTS (Xor true: F := F xor C) or cmCBC (F := C).
   // The default loops over Encode.
   virtual void EncodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor);
+  // Count such chains of Blocks blocks, each buffer in place from the vector; the feedback is
+  // left unspecified. The default runs EncodeChain on one after the other.
+  virtual void EncodeChains(uint8_t* const* Buffers, size_t Count, size_t Blocks, bool Xor);
   // Chained decoding of Count whole blocks for cmCTS / cmCBC, fetching as many bytes from
   // Upcoming (may be null) as it decodes (see DecodeBuffer); the default decodes through
   // DecodeBlocks and applies the chain afterwards.

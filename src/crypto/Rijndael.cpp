@@ -157,6 +157,16 @@ void TableEncryptChain(const uint8_t* Enc, int Rounds, const uint8_t* Source, ui
   SecureFill(x, sizeof x, 0);
 }
 
+void TableEncryptChains(const uint8_t* Enc, int Rounds, uint8_t* const* Buffers, size_t Count, size_t Blocks,
+                        const uint8_t* Vector, bool Xor) {
+  uint8_t f[16];
+  for (size_t i = 0; i < Count; ++i) {
+    std::memcpy(f, Vector, 16);
+    TableEncryptChain(Enc, Rounds, Buffers[i], Buffers[i], Blocks, f, Xor);
+  }
+  SecureFill(f, sizeof f, 0);
+}
+
 void TableDecryptChain(const uint8_t* Dec, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count,
                        uint8_t* Feedback, bool Xor, const uint8_t* Upcoming) {
   uint8_t c[16], p[16];
@@ -176,7 +186,7 @@ void TableDecryptChain(const uint8_t* Dec, int Rounds, const uint8_t* Source, ui
 }  // namespace
 
 const TImplementation cTableImplementation = {TableEncryptBlocks, TableDecryptBlocks, TableEncryptChain,
-                                              TableDecryptChain};
+                                              TableDecryptChain, TableEncryptChains};
 
 void InvMixColumns(uint8_t* Block) {
   for (int c = 0; c < 4; ++c) {
@@ -308,6 +318,10 @@ void TCipher_Rijndael::DecodeBlocks(const uint8_t* Source, uint8_t* Dest, size_t
 
 void TCipher_Rijndael::EncodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor) {
   Implementation(FHardware).EncryptChain(User(), FRounds, Source, Dest, Count, FFeedback.data(), Xor);
+}
+
+void TCipher_Rijndael::EncodeChains(uint8_t* const* Buffers, size_t Count, size_t Blocks, bool Xor) {
+  Implementation(FHardware).EncryptChains(User(), FRounds, Buffers, Count, Blocks, FVector.data(), Xor);
 }
 
 void TCipher_Rijndael::DecodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor,

@@ -47,6 +47,7 @@ class TCipher_Rijndael : public TCipher {
   void EncodeBlocks(const uint8_t* Source, uint8_t* Dest, size_t Count) override;
   void DecodeBlocks(const uint8_t* Source, uint8_t* Dest, size_t Count) override;
   void EncodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor) override;
+  void EncodeChains(uint8_t* const* Buffers, size_t Count, size_t Blocks, bool Xor) override;
   void DecodeChain(const uint8_t* Source, uint8_t* Dest, size_t Count, bool Xor, const uint8_t* Upcoming) override;
 
  private:

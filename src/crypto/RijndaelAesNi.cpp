@@ -120,6 +120,50 @@ void EncryptChain(const uint8_t* Enc, int Rounds, const uint8_t* Source, uint8_t
   Store(Feedback, f);
 }
 
+// Chains of separate buffers do not wait for one another: Lanes of them run side by side, one
+// block of each per step, so that the pipelined AES instructions stay busy (four or more fill
+// them). Lanes is fixed at compile time so that the blocks and feedbacks stay in registers.
+template <size_t Lanes>
+void EncryptChainLanes(const TKeys& k, uint8_t* const* b, size_t Blocks, __m128i v, bool Xor) {
+  __m128i f[Lanes];
+  for (size_t j = 0; j < Lanes; ++j) f[j] = v;
+  for (size_t i = 0; i < Blocks; ++i) {
+    __m128i x[Lanes];
+    for (size_t j = 0; j < Lanes; ++j) x[j] = _mm_xor_si128(_mm_xor_si128(Load(b[j] + 16 * i), f[j]), k.K[0]);
+    for (int r = 1; r < k.Rounds; ++r)
+      for (size_t j = 0; j < Lanes; ++j) x[j] = _mm_aesenc_si128(x[j], k.K[r]);
+    for (size_t j = 0; j < Lanes; ++j) {
+      const __m128i c = _mm_aesenclast_si128(x[j], k.K[k.Rounds]);
+      Store(b[j] + 16 * i, c);
+      f[j] = Xor ? _mm_xor_si128(f[j], c) : c;
+    }
+  }
+}
+
+void EncryptChains(const uint8_t* Enc, int Rounds, uint8_t* const* Buffers, size_t Count, size_t Blocks,
+                   const uint8_t* Vector, bool Xor) {
+  const TKeys k(Enc, Rounds);
+  const __m128i v = Load(Vector);
+  // Groups of at most cLanes, as even as can be (17 buffers: 6, 6 and 5), so that no group is
+  // left with too few chains to fill the pipeline.
+  const size_t groups = (Count + cLanes - 1) / cLanes;
+  for (size_t g = 0, first = 0; g < groups; ++g) {
+    const size_t lanes = (Count - first) / (groups - g);
+    uint8_t* const* b = Buffers + first;
+    switch (lanes) {
+      case 1: EncryptChainLanes<1>(k, b, Blocks, v, Xor); break;
+      case 2: EncryptChainLanes<2>(k, b, Blocks, v, Xor); break;
+      case 3: EncryptChainLanes<3>(k, b, Blocks, v, Xor); break;
+      case 4: EncryptChainLanes<4>(k, b, Blocks, v, Xor); break;
+      case 5: EncryptChainLanes<5>(k, b, Blocks, v, Xor); break;
+      case 6: EncryptChainLanes<6>(k, b, Blocks, v, Xor); break;
+      case 7: EncryptChainLanes<7>(k, b, Blocks, v, Xor); break;
+      default: EncryptChainLanes<8>(k, b, Blocks, v, Xor); break;
+    }
+    first += lanes;
+  }
+}
+
 void DecryptChain(const uint8_t* Dec, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count,
                   uint8_t* Feedback, bool Xor, const uint8_t* Upcoming) {
   const TKeys k(Dec, Rounds);
@@ -144,7 +188,8 @@ void DecryptChain(const uint8_t* Dec, int Rounds, const uint8_t* Source, uint8_t
   Store(Feedback, f);
 }
 
-const TImplementation cAesNiImplementation = {EncryptBlocks, DecryptBlocks, EncryptChain, DecryptChain};
+const TImplementation cAesNiImplementation = {EncryptBlocks, DecryptBlocks, EncryptChain, DecryptChain,
+                                              EncryptChains};
 
 }  // namespace
 

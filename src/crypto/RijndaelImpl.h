@@ -21,6 +21,10 @@ struct TImplementation {
                        uint8_t* Feedback, bool Xor);
   void (*DecryptChain)(const uint8_t* Dec, int Rounds, const uint8_t* Source, uint8_t* Dest, size_t Count,
                        uint8_t* Feedback, bool Xor, const uint8_t* Upcoming);
+  // Count chains of Blocks blocks each, every buffer in place and every chain starting from
+  // Vector (16 bytes).
+  void (*EncryptChains)(const uint8_t* Enc, int Rounds, uint8_t* const* Buffers, size_t Count, size_t Blocks,
+                        const uint8_t* Vector, bool Xor);
 };
 
 extern const TImplementation cTableImplementation;

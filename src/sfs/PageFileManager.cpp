@@ -109,15 +109,24 @@ TPageFileManager::TPageFileManager(std::unique_ptr<TSFSHugeFile> File, const std
 
 TPageFileManager::~TPageFileManager() = default;
 
-bool TPageFileManager::Code(void* Buffer, int32_t Size, const std::string& Key, bool Encode, const void* Upcoming) {
+bool TPageFileManager::EncodePages(uint8_t* const* Pages, int32_t Count, int32_t Size, const std::string& Key,
+                                   uint8_t EncType) {
+  if (EncType != encRijndael) throw platform::Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
+  try {
+    if (Key.empty()) return false;
+    FCiphers->Get(Key).EncodeBuffers(Pages, Count, Size);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool TPageFileManager::Decipher(void* Buffer, int32_t Size, const std::string& Key, const void* Upcoming) {
   try {
     if (Key.empty()) return false;
     crypto::TCipher_Rijndael& cipher = FCiphers->Get(Key);
     cipher.Done();
-    if (Encode)
-      cipher.EncodeBuffer(Buffer, Buffer, Size);
-    else
-      cipher.DecodeBuffer(Buffer, Buffer, Size, Upcoming);
+    cipher.DecodeBuffer(Buffer, Buffer, Size, Upcoming);
     return true;
   } catch (const std::exception&) {
     return false;
@@ -317,15 +326,15 @@ bool TPageFileManager::EnsurePhysicalPages(int32_t LastPageNo) {
 
 bool TPageFileManager::EncodeBuffer(void* Buffer, int32_t Size, const std::string& Key, uint8_t EncType) {
   if (EncType == encNone) return true;
-  if (EncType != encRijndael) throw platform::Exception("TPageFileManager.EncodeBuffer - Unknown encryption type");
-  return Code(Buffer, Size, Key, true);
+  uint8_t* const page = static_cast<uint8_t*>(Buffer);
+  return EncodePages(&page, 1, Size, Key, EncType);
 }
 
 bool TPageFileManager::DecodeBuffer(void* Buffer, int32_t Size, const std::string& Key, uint8_t EncType,
                                     const void* Upcoming) {
   if (EncType == encNone) return true;
   if (EncType != encRijndael) return false;
-  return Code(Buffer, Size, Key, false, Upcoming);
+  return Decipher(Buffer, Size, Key, Upcoming);
 }
 
 int32_t TPageFileManager::FinishPage(uint8_t* Data, const TPageHeader& Header, uint32_t CRC, const std::string& Key,
@@ -403,25 +412,26 @@ int32_t TPageFileManager::WritePages(int32_t FirstPageNo, int32_t Count, const u
   FHeaders.assign(static_cast<size_t>(Count), Header);
   FPieces.resize(static_cast<size_t>(2 * Count));
   const bool encode = Header.EncType != encNone;
-  // Enciphering works in place: on a copy, so that the caller's bytes stay as they are.
-  if (encode) FScratch.resize(static_cast<size_t>(int64_t{Count} * d));
-  for (int32_t i = 0; i < Count; ++i) {
-    const uint8_t* data = Srcs[i];
-    if (encode) {
-      uint8_t* copy = FScratch.data() + int64_t{i} * d;
-      std::memcpy(copy, data, static_cast<size_t>(d));
-      if (!EncodeBuffer(copy, d, key, Header.EncType)) {
-        FLastError = erEncodeError;
-        Count = i;
-        break;
-      }
-      data = copy;
+  if (encode) {
+    // Enciphering works in place: on copies, so that the caller's bytes stay as they are; the
+    // pages' chains run side by side (see crypto::TCipher::EncodeBuffers).
+    FScratch.resize(static_cast<size_t>(int64_t{Count} * d));
+    FCopies.resize(static_cast<size_t>(Count));
+    for (int32_t i = 0; i < Count; ++i) {
+      FCopies[static_cast<size_t>(i)] = FScratch.data() + int64_t{i} * d;
+      std::memcpy(FCopies[static_cast<size_t>(i)], Srcs[i], static_cast<size_t>(d));
     }
+    if (!EncodePages(FCopies.data(), Count, d, key, Header.EncType)) {
+      FLastError = erEncodeError;
+      return 0;
+    }
+  }
+  for (int32_t i = 0; i < Count; ++i) {
+    const uint8_t* data = encode ? FCopies[static_cast<size_t>(i)] : Srcs[i];
     FHeaders[static_cast<size_t>(i)].CRC = PageCRC(data, d, Header.CrcType);
     FPieces[static_cast<size_t>(2 * i)] = {&FHeaders[static_cast<size_t>(i)], PageHeaderSize};
     FPieces[static_cast<size_t>(2 * i + 1)] = {const_cast<uint8_t*>(data), static_cast<size_t>(d)};
   }
-  if (Count == 0) return 0;
   FSFSFile->SetPosition(PageNoToOffset(FirstPageNo));
   int32_t put = 0;
   try {

@@ -114,7 +114,12 @@ class TPageFileManager {
   // A keyed cipher per key, restarted for every page: the same bytes as a fresh cipher per page
   // without repeating the key set-up.
   class TCipherCache;
-  bool Code(void* Buffer, int32_t Size, const std::string& Key, bool Encode, const void* Upcoming = nullptr);
+  // One page deciphered in place under Key (see DecodeBuffer); false without a key or on failure.
+  bool Decipher(void* Buffer, int32_t Size, const std::string& Key, const void* Upcoming);
+  // Count pages of Size bytes enciphered in place under Key, each from a fresh chain, the chains
+  // side by side where the cipher can (EncType not encNone; any other than encRijndael throws
+  // "TPageFileManager.EncodeBuffer - Unknown encryption type").
+  bool EncodePages(uint8_t* const* Pages, int32_t Count, int32_t Size, const std::string& Key, uint8_t EncType);
   // The last step of reading a page whose data is at Data and checksums to CRC: the check, then
   // the deciphering in place. erOk or the error.
   int32_t FinishPage(uint8_t* Data, const TPageHeader& Header, uint32_t CRC, const std::string& Key,
@@ -124,6 +129,7 @@ class TPageFileManager {
 
   uint64_t FChanges = 0;
   std::vector<uint8_t> FScratch;  // the enciphered copies of a run
+  std::vector<uint8_t*> FCopies;   // where each page of the run is in FScratch
   std::vector<TPageHeader> FHeaders;
   std::vector<TPageWrite> FBatch;  // WritePage's one page
   std::vector<uint8_t> FZeros;     // the zero tail of pages written with less data than they hold
