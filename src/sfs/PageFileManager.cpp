@@ -231,7 +231,6 @@ int32_t TPageFileManager::CheckWritable(int32_t PageNo, int32_t DataSize) const 
 }
 
 bool TPageFileManager::WritePage(TFFPage& Page, int32_t PageNo, const std::string& Key, int32_t DataSize) {
-  FLastError = erOk;
   const std::string& key = Key.empty() ? FKey : Key;
   if (DataSize < 0) DataSize = GetPageDataSize();
   FLastError = CheckWritable(PageNo, DataSize);
@@ -281,18 +280,8 @@ int32_t TPageFileManager::WritePageBatch(std::vector<TPageWrite>& Pages) {
       if (p.DataSize < d) FPieces.push_back({FZeros.data(), static_cast<size_t>(d - p.DataSize)});
       length += d;
     }
-    FSFSFile->SetPosition(PageNoToOffset(Pages[static_cast<size_t>(done)].PageNo));
-    int64_t put = 0;
-    try {
-      put = FSFSFile->WriteV(FPieces.data(), static_cast<int32_t>(FPieces.size()));
-    } catch (const platform::Exception&) {
-      put = 0;  // growing the file failed
-    }
-    if (put < length) {
-      const int64_t whole = put / pageSize;
-      FLastError = put - whole * pageSize < PageHeaderSize ? erWritePageHeaderError : erWritePageError;
-      return done + static_cast<int32_t>(whole);
-    }
+    const int64_t put = PutPieces(Pages[static_cast<size_t>(done)].PageNo, length);
+    if (put < length) return done + static_cast<int32_t>(put / pageSize);
   }
   FLastError = refusal;
   return valid;
@@ -432,17 +421,22 @@ int32_t TPageFileManager::WritePages(int32_t FirstPageNo, int32_t Count, const u
     FPieces[static_cast<size_t>(2 * i)] = {&FHeaders[static_cast<size_t>(i)], PageHeaderSize};
     FPieces[static_cast<size_t>(2 * i + 1)] = {const_cast<uint8_t*>(data), static_cast<size_t>(d)};
   }
-  FSFSFile->SetPosition(PageNoToOffset(FirstPageNo));
-  int32_t put = 0;
+  return static_cast<int32_t>(PutPieces(FirstPageNo, int64_t{Count} * FHeader.PageSize) / FHeader.PageSize);
+}
+
+int64_t TPageFileManager::PutPieces(int32_t PageNo, int64_t Length) {
+  FSFSFile->SetPosition(PageNoToOffset(PageNo));
+  int64_t put = 0;
   try {
-    put = FSFSFile->WriteV(FPieces.data(), 2 * Count);
+    put = FSFSFile->WriteV(FPieces.data(), static_cast<int32_t>(FPieces.size()));
   } catch (const platform::Exception&) {
-    put = 0;
+    put = 0;  // growing the file failed
   }
-  const int32_t whole = put / FHeader.PageSize;
-  if (whole < Count) FLastError = put - int64_t{whole} * FHeader.PageSize < PageHeaderSize ? erWritePageHeaderError
-                                                                                          : erWritePageError;
-  return whole;
+  if (put < Length) {
+    const int64_t inPage = put % FHeader.PageSize;
+    FLastError = inPage < PageHeaderSize ? erWritePageHeaderError : erWritePageError;
+  }
+  return put;
 }
 
 }  // namespace sfs

@@ -126,6 +126,9 @@ class TPageFileManager {
                      const uint8_t* Upcoming);
   // erOk when page PageNo may be written with DataSize bytes of data; else the error.
   int32_t CheckWritable(int32_t PageNo, int32_t DataSize) const;
+  // Writes FPieces, Length bytes of pages from page PageNo on, in one transfer; returns the bytes
+  // written, FLastError saying which part of a page a short transfer ended in.
+  int64_t PutPieces(int32_t PageNo, int64_t Length);
 
   uint64_t FChanges = 0;
   std::vector<uint8_t> FScratch;  // the enciphered copies of a run
