@@ -141,19 +141,22 @@ std::vector<std::string> TSingleFileSystem::CheckIntegrity() {
   const TIntegerArray& dirMap = FDM->DIRPageMap();
   for (int32_t i = 0; i < dirMap.ItemCount(); ++i) {
     const std::string who = "directory page " + std::to_string(i);
-    if (claim(dirMap[i], who)) {
-      if (verify(dirMap[i], DIRPage, g.DIRPageSize, who, false, h.EncMethod) && i + 1 < dirMap.ItemCount() &&
-          page.PageHeader.NextPageNo != dirMap[i + 1])
-        report(who + ": the directory chain is broken");
-      if (i + 1 == dirMap.ItemCount() && page.PageHeader.NextPageNo != -1)
-        report(who + ": the last directory page does not end the chain");
-      if (i + 1 == dirMap.ItemCount()) {
-        // Slots past the last record are zero.
-        const int32_t used = h.DIRElementsCount - i * g.DIRElementsPerPage;
+    if (claim(dirMap[i], who) && verify(dirMap[i], DIRPage, g.DIRPageSize, who, false, h.EncMethod)) {
+      const bool last = i + 1 == dirMap.ItemCount();
+      if (!last && page.PageHeader.NextPageNo != dirMap[i + 1]) report(who + ": the directory chain is broken");
+      if (last && page.PageHeader.NextPageNo != -1) report(who + ": the last directory page does not end the chain");
+      if (last) {
+        // Slots past the last record are zero. A record there is one whose creation stopped
+        // after its page was written and before the header counted it: it is named.
+        const int32_t used = h.DIRElementsCount - i * g.DIRElementsPerPage;  // 1 to a page, as loaded
         pfm.DecodeBuffer(page.pData, g.DIRPageSize, pfm.FKey, page.PageHeader.EncType);
-        if (used < g.DIRElementsPerPage &&
-            !AllZero(page.pData + used * DirElementSize, static_cast<size_t>((g.DIRElementsPerPage - used) * DirElementSize)))
-          report(who + ": slots past the last record are not empty");
+        const uint8_t* rest = page.pData + used * DirElementSize;
+        if (!AllZero(rest, static_cast<size_t>((g.DIRElementsPerPage - used) * DirElementSize))) {
+          TDirectoryElement stray;
+          std::memcpy(&stray, rest, DirElementSize);
+          stray.FileName[MaxFileNameLength] = 0;
+          report(who + ": slots past the last record are not empty (\"" + std::string(ElementName(stray)) + "\")");
+        }
       }
     }
   }

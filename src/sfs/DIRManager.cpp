@@ -254,6 +254,7 @@ TDIRManager::TDIRManager(TPageFileManager& PFM, TFreeSpaceManager& FSM) : FSMHan
     for (int32_t s = 0; s < FDIRElementsPerPage && FDIR.ItemCount() < h.DIRElementsCount; ++s) {
       TDirectoryElement e;
       std::memcpy(&e, page.pData + s * DirElementSize, DirElementSize);
+      if (e.FileName[MaxFileNameLength] != 0) FUnsavedPages.insert(i);
       e.FileName[MaxFileNameLength] = 0;
       FDIR.Items.push_back(e);
     }
@@ -318,19 +319,18 @@ bool TDIRManager::AddItem(const TDirectoryElement& item, int32_t& itemNo) {
   FDIR.AppendItem(item);
   FOpenedFiles.Append(0);
   itemNo = FDIR.ItemCount() - 1;
-  const int32_t pageIndex = itemNo / FDIRElementsPerPage;
-  if (!newPage && itemNo % FDIRElementsPerPage != 0) {
-    const int32_t no = FDIRPageMap[pageIndex];
-    if (!PFMHandle.ReadPage(page, no, false, {}, 0))
-      throw platform::Exception("TDIRManager.AddItem - can not load  page, pageNo = " + std::to_string(no));
-  }
-  WriteDirPage(pageIndex, page, "AddItem");
+  SaveRecordPage(itemNo / FDIRElementsPerPage, page, !newPage && itemNo % FDIRElementsPerPage != 0, "AddItem");
   PFMHandle.SaveSFHeader();
   if (item.IsDeleted) FDeletedSlots.insert(itemNo);
   return true;
 }
 
 void TDIRManager::WriteItem(int32_t ItemNo, const TDirectoryElement& item) {
+  const int32_t pageIndex = ItemNo / FDIRElementsPerPage;
+  // Opening a file stamps its access time, which counts in steps of two seconds: most opens
+  // would write the page exactly as it stands.
+  const bool unchanged = ItemNo >= 0 && ItemNo < FDIR.ItemCount() && !FUnsavedPages.contains(pageIndex) &&
+                         std::memcmp(&FDIR.Item(ItemNo), &item, sizeof item) == 0;
   FDIR.UpdateItem(item, ItemNo);
   if (item.IsDeleted) {
     FOpenedFiles[ItemNo] = 0;
@@ -338,12 +338,21 @@ void TDIRManager::WriteItem(int32_t ItemNo, const TDirectoryElement& item) {
   } else {
     FDeletedSlots.erase(ItemNo);
   }
-  const int32_t pageIndex = ItemNo / FDIRElementsPerPage;
-  const int32_t no = FDIRPageMap[pageIndex];
+  if (unchanged) return;
   TPageBuffer page(PFMHandle.GetPageDataSize());
-  if (!PFMHandle.ReadPage(page, no, false, {}, 0))
-    throw platform::Exception("TDIRManager.WriteItem - can not load  page, pageNo = " + std::to_string(no));
-  WriteDirPage(pageIndex, page, "WriteItem");
+  SaveRecordPage(pageIndex, page, true, "WriteItem");
+}
+
+// Writes a page of records after they changed in memory; bReadHeader takes the page header from
+// the disk. Until that succeeds, the page counts as unsaved.
+void TDIRManager::SaveRecordPage(int32_t PageIndex, TFFPage& Page, bool bReadHeader, const char* Method) {
+  FUnsavedPages.insert(PageIndex);
+  const int32_t no = FDIRPageMap[PageIndex];
+  if (bReadHeader && !PFMHandle.ReadPage(Page, no, false, {}, 0))
+    throw platform::Exception(std::string("TDIRManager.") + Method +
+                              " - can not load  page, pageNo = " + std::to_string(no));
+  WriteDirPage(PageIndex, Page, Method);
+  FUnsavedPages.erase(PageIndex);
 }
 
 int32_t TDIRManager::FileCreate(const std::string& FileName, const std::string& Password, const std::string& Question,

@@ -93,6 +93,7 @@ class TDIRManager {
 
  private:
   void WriteDirPage(int32_t PageIndex, TFFPage& Page, const char* Method);
+  void SaveRecordPage(int32_t PageIndex, TFFPage& Page, bool bReadHeader, const char* Method);
 
   TFreeSpaceManager& FSMHandle;
   TIntegerArray FDIRPageMap;
@@ -102,6 +103,9 @@ class TDIRManager {
   TDIRArray FDIR;
   TIntegerArray FOpenedFiles;
   std::set<int32_t> FDeletedSlots;  // deleted records, lowest first
+  // Pages whose records in memory may differ from the disk: a write failed, or loading mended a
+  // record. Writing a record as it already stands is skipped only on the other pages.
+  std::set<int32_t> FUnsavedPages;
 };
 
 }  // namespace sfs

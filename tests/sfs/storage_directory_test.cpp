@@ -2,9 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <vector>
 
+#include "platform/Exception.h"
+#include "platform/Stream.h"
+#include "sfs/AbstractFile.h"
 #include "sfs/BlockedIndex.h"
 #include "sfs/DIRManager.h"
 #include "sfs/PageFileManager.h"
@@ -96,6 +100,54 @@ TEST(StorageDirectory, PageFillsThenTheNextRecordLinksANewPage) {
   again.OpenFromImage(fs.SaveToImage());
   EXPECT_EQ(again.FindByName("next"), per);
   EXPECT_EQ(again.FindByName("f0"), 0);
+}
+
+// Opening a file stamps its access time in steps of two seconds, so a second open usually
+// leaves the record as it stands: nothing is written then. A page whose write failed is written
+// again all the same, even when the record in memory did not change since.
+TEST(StorageDirectory, RecordsWrittenAsTheyStandAreSkippedUnlessTheirPageIsUnsaved) {
+  auto plan = std::make_shared<TSFSFaultPlan>();
+  plan->Kinds = TSFSFaultPlan::fkWrite;
+  plan->Sticky = false;
+  TSingleFileSystem fs;
+  fs.SetFaultPlan(plan);
+  fs.CreateInMemory();
+  fs.FileClose(fs.FileOpen("f", platform::fmCreate));
+  auto accessTime = [&](const std::string& name) {
+    TDirectoryElement e;
+    EXPECT_TRUE(fs.GetFileInfo(name, e));
+    return e.LastAccessTime;
+  };
+  bool sawUnchanged = false;
+  for (int i = 0; i < 5 && !sawUnchanged; ++i) {
+    const uint64_t before = accessTime("f");
+    plan->Count = 0;
+    fs.FileClose(fs.FileOpen("f", platform::fmOpenRead));
+    if (accessTime("f") == before) {
+      sawUnchanged = true;
+      EXPECT_EQ(plan->Count, 0) << "an unchanged record was written";
+    } else {
+      EXPECT_GT(plan->Count, 0) << "a new access time was not written";
+    }
+  }
+  EXPECT_TRUE(sawUnchanged);
+
+  // The renaming write fails: memory says "g", the disk still "f". Opening "g" changes nothing
+  // in memory, yet must bring the disk up to date.
+  plan->Count = 0;
+  plan->FailAt = 1;
+  try {
+    fs.RenameFile("f", "g");
+  } catch (const platform::Exception&) {
+  }
+  ASSERT_EQ(plan->Failures, 1);
+  plan->FailAt = -1;
+  ASSERT_TRUE(fs.FileExists("g"));
+  fs.FileClose(fs.FileOpen("g", platform::fmOpenRead));
+  TSingleFileSystem again;
+  again.OpenFromImage(fs.SaveToImage());
+  EXPECT_TRUE(again.FileExists("g"));
+  EXPECT_FALSE(again.FileExists("f"));
 }
 
 TEST(StorageDirectory, LongNamesAreCut) {

@@ -245,6 +245,21 @@ TEST(StorageFaults, CheckFindsInconsistentMapsAndRecords) {
   EXPECT_TRUE(fs.CheckIntegrity().empty());
 }
 
+// A creation that stopped after the record's page was written and before the header counted it:
+// the check names the record it finds past the last one.
+TEST(StorageFaults, CheckNamesARecordPastTheCount) {
+  TSingleFileSystem fs;
+  fs.CreateInMemory();
+  for (const char* name : {"f0", "f1", "f2"}) ASSERT_GE(fs.FileCreate(name), 0);
+  fs.PFM().FHeader.DIRElementsCount = 2;
+  fs.PFM().SaveSFHeader();
+  TSingleFileSystem check;
+  check.OpenFromImage(fs.SaveToImage());
+  const auto problems = check.CheckIntegrity();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0], "directory page 0: slots past the last record are not empty (\"f2\")");
+}
+
 // The disk really fills up: the file-size limit of a child process stands for a full disk.
 TEST(StorageFaults, DiskFullIsReportedAndCompleteFilesSurvive) {
   TTempDir dir;
