@@ -22,6 +22,14 @@ struct TFreeSpaceManager::TUndo {
   int32_t pfsPages, gamPages, freeExt, mixedExt, extCount, pfsCount, gamCount, totalPages;
 };
 
+// The allocations of an open batch: what to undo, which map pages to write, whether the page
+// space grew.
+struct TFreeSpaceManager::TPending {
+  TUndo undo;
+  TIntegerArray PFSPages, GAMpages;
+  bool grown = false;
+};
+
 uint8_t* TBitmap::Grow(int64_t AddBytes, uint8_t Fill) {
   const int64_t newBytes = FBytes + AddBytes;
   FWords.resize(static_cast<size_t>((newBytes + 7) / 8), 0);
@@ -51,6 +59,8 @@ TFreeSpaceManager::TFreeSpaceManager(TPageFileManager& PFM) : PFMHandle(PFM) {
   FGAMPageSize = g.GAMPageSize;
   LoadMaps();
 }
+
+TFreeSpaceManager::~TFreeSpaceManager() = default;
 
 void TFreeSpaceManager::LoadMaps() {
   const TSingleFileHeader& h = PFMHandle.FHeader;
@@ -217,27 +227,63 @@ int32_t TFreeSpaceManager::AddExtents(int32_t restPages, bool bUniform, TInteger
   return newExtents;
 }
 
+TFreeSpaceManager::TUndo TFreeSpaceManager::Snapshot() const {
+  const TSingleFileHeader& h = PFMHandle.FHeader;
+  return {{}, PFS.ByteSize(), GAM.ByteSize(), FPFSPageMap.ItemCount(), FGAMPageMap.ItemCount(), FFreeExtentCount,
+          FMixedExtentCount, FExtentCount, h.PFSPageCount, h.GAMPageCount, h.TOTALPageCount};
+}
+
+void TFreeSpaceManager::Rollback(const TUndo& undo) {
+  TSingleFileHeader& h = PFMHandle.FHeader;
+  for (auto it = undo.bits.rbegin(); it != undo.bits.rend(); ++it) it->map->Set(it->n, it->old);
+  PFS.Truncate(undo.pfsBytes);
+  GAM.Truncate(undo.gamBytes);
+  SGAM.Truncate(undo.gamBytes);
+  FPFSPageMap.SetSize(undo.pfsPages);
+  FGAMPageMap.SetSize(undo.gamPages);
+  FFreeExtentCount = undo.freeExt;
+  FMixedExtentCount = undo.mixedExt;
+  FExtentCount = undo.extCount;
+  h.PFSPageCount = undo.pfsCount;
+  h.GAMPageCount = undo.gamCount;
+  h.TOTALPageCount = undo.totalPages;
+}
+
+// The header reaches the disk after the map pages, so a failure in between leaves the old
+// header describing the old, complete maps; any failure restores the maps in memory.
+void TFreeSpaceManager::SaveAllocation(const TIntegerArray& GAMpages, const TIntegerArray& PFSPages, bool grown,
+                                       const TUndo& undo) {
+  try {
+    SaveMaps(GAMpages, PFSPages);
+    if (grown) PFMHandle.SaveSFHeader();
+  } catch (...) {
+    Rollback(undo);
+    throw;
+  }
+}
+
+TFreeSpaceManager::TBatch::TBatch(TFreeSpaceManager& FSM) : FFSM(FSM) {
+  const TSingleFileHeader& h = FSM.PFMHandle.FHeader;
+  FSM.FPending = std::make_unique<TPending>(FSM.Snapshot(), TIntegerArray(h.PFSPageCount), TIntegerArray(h.GAMPageCount));
+}
+
+TFreeSpaceManager::TBatch::~TBatch() {
+  if (!FFSM.FPending) return;  // committed
+  const std::unique_ptr<TPending> pending = std::move(FFSM.FPending);
+  FFSM.Rollback(pending->undo);
+}
+
+void TFreeSpaceManager::TBatch::Commit() {
+  const std::unique_ptr<TPending> pending = std::move(FFSM.FPending);
+  FFSM.SaveAllocation(pending->GAMpages, pending->PFSPages, pending->grown, pending->undo);
+}
+
 bool TFreeSpaceManager::GetPages(int32_t PageCount, int32_t StartPageNo, TIntegerArray& pages, bool bUniform) {
   TSingleFileHeader& h = PFMHandle.FHeader;
   pages.Clear();
   if (PageCount <= 0) return true;
   TIntegerArray PFSPages(h.PFSPageCount), GAMpages(h.GAMPageCount);
-  TUndo undo{{}, PFS.ByteSize(), GAM.ByteSize(), FPFSPageMap.ItemCount(), FGAMPageMap.ItemCount(), FFreeExtentCount,
-             FMixedExtentCount, FExtentCount, h.PFSPageCount, h.GAMPageCount, h.TOTALPageCount};
-  auto rollback = [&] {
-    for (auto it = undo.bits.rbegin(); it != undo.bits.rend(); ++it) it->map->Set(it->n, it->old);
-    PFS.Truncate(undo.pfsBytes);
-    GAM.Truncate(undo.gamBytes);
-    SGAM.Truncate(undo.gamBytes);
-    FPFSPageMap.SetSize(undo.pfsPages);
-    FGAMPageMap.SetSize(undo.gamPages);
-    FFreeExtentCount = undo.freeExt;
-    FMixedExtentCount = undo.mixedExt;
-    FExtentCount = undo.extCount;
-    h.PFSPageCount = undo.pfsCount;
-    h.GAMPageCount = undo.gamCount;
-    h.TOTALPageCount = undo.totalPages;
-  };
+  TUndo undo = Snapshot();
 
   int32_t CurExtent = (StartPageNo - h.HDRPageCount) / FExtentPageCount;
   if (CurExtent >= 0 && CurExtent < FExtentCount)
@@ -262,11 +308,10 @@ bool TFreeSpaceManager::GetPages(int32_t PageCount, int32_t StartPageNo, TIntege
     const int32_t restPages = PageCount - pages.ItemCount();
     const int32_t newExtents = AddExtents(restPages, bUniform, PFSPages, GAMpages, &undo);
     if (newExtents == 0) {
-      rollback();
+      Rollback(undo);
       throw platform::Exception("TFreeSpaceManager.GetPages - AddExtents does not append any extents.");
     }
-    // The file grows here; the header reaches the disk after the map pages (below), so a failure
-    // in between leaves the old header describing the old, complete maps.
+    // The file grows here; the header reaches the disk after the map pages (SaveAllocation).
     const int64_t newTotal = int64_t{h.TOTALPageCount} + int64_t{newExtents} * FExtentPageCount;
     if (newTotal > INT32_MAX || !PFMHandle.EnsurePhysicalPages(static_cast<int32_t>(newTotal - 1))) {
       Result = false;
@@ -275,7 +320,7 @@ bool TFreeSpaceManager::GetPages(int32_t PageCount, int32_t StartPageNo, TIntege
       grown = true;
       scan();
       if (pages.ItemCount() < PageCount) {
-        rollback();
+        Rollback(undo);
         throw platform::Exception("TFreeSpaceManager.GetPages - AddExtents appends too small pages.");
       }
     }
@@ -292,15 +337,24 @@ bool TFreeSpaceManager::GetPages(int32_t PageCount, int32_t StartPageNo, TIntege
     Result = PFMHandle.EnsurePhysicalPages(highest);
   }
   if (!Result) {
-    rollback();
+    Rollback(undo);
     pages.Clear();
     return false;
   }
+  if (FPending) {
+    // Written when the batch commits; undone with it.
+    TPending& p = *FPending;
+    p.undo.bits.insert(p.undo.bits.end(), undo.bits.begin(), undo.bits.end());
+    p.PFSPages.SetSize(PFSPages.ItemCount());
+    p.GAMpages.SetSize(GAMpages.ItemCount());
+    for (int32_t i = 0; i < PFSPages.ItemCount(); ++i) p.PFSPages[i] |= PFSPages[i];
+    for (int32_t i = 0; i < GAMpages.ItemCount(); ++i) p.GAMpages[i] |= GAMpages[i];
+    p.grown = p.grown || grown;
+    return true;
+  }
   try {
-    SaveMaps(GAMpages, PFSPages);
-    if (grown) PFMHandle.SaveSFHeader();
+    SaveAllocation(GAMpages, PFSPages, grown, undo);
   } catch (...) {
-    rollback();
     pages.Clear();
     throw;
   }

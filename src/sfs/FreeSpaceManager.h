@@ -4,12 +4,13 @@
 // describe them: PFS (a bit per page, 1 = free), GAM (a bit per extent, 1 = free) and SGAM (a bit
 // per extent, 1 = mixed: shared, its free pages may go to any file). They live in memory while the
 // container is open and every change is written to the map pages before GetPages / FreePages
-// return. Allocation is first fit by extent number, trying the caller's preferred extent first;
+// return, or, for allocations made in a TBatch, when the batch commits. Allocation is first fit by extent number, trying the caller's preferred extent first;
 // the scans work a 64-bit word at a time but choose exactly the pages a bit-by-bit scan chooses.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "sfs/ContainerFormat.h"
@@ -60,8 +61,27 @@ class TFreeSpaceManager {
   // pairs and derives the extent counters. Throws "TFreeSpaceManager.Create - ..." on maps that
   // do not fit the header.
   explicit TFreeSpaceManager(TPageFileManager& PFM);
+  ~TFreeSpaceManager();
 
   bool GetPages(int32_t PageCount, int32_t StartPageNo, TIntegerArray& pages, bool bUniform);
+
+  // Allocations whose map pages go to the disk together. While a batch is open, GetPages changes
+  // the maps in memory only; Commit writes every map page the batch changed, and the header if
+  // the page space grew (a failure there restores the maps and throws as GetPages would). A batch
+  // that ends without Commit, or whose Commit failed, leaves the maps as they were before it.
+  // Batches do not nest, and FreePages does not belong inside one.
+  class TBatch {
+   public:
+    explicit TBatch(TFreeSpaceManager& FSM);
+    TBatch(const TBatch&) = delete;
+    TBatch& operator=(const TBatch&) = delete;
+    ~TBatch();
+    void Commit();
+
+   private:
+    TFreeSpaceManager& FFSM;
+  };
+
   void FreePages(TIntegerArray& pages);
   int32_t GetLastUsedPageNo() const;
   int32_t GetGAMPageNo(int32_t extentNo) const { return extentNo / FGAMExtentsPerPage; }
@@ -86,6 +106,10 @@ class TFreeSpaceManager {
 
  private:
   struct TUndo;
+  struct TPending;
+  TUndo Snapshot() const;
+  void Rollback(const TUndo& undo);
+  void SaveAllocation(const TIntegerArray& GAMpages, const TIntegerArray& PFSPages, bool grown, const TUndo& undo);
   void UseExtent(int32_t CurExtent, int32_t PageCount, TIntegerArray& pages, bool bUniform, TIntegerArray& PFSPages,
                  TIntegerArray& GAMpages, TUndo* undo);
   int32_t AddExtents(int32_t restPages, bool bUniform, TIntegerArray& PFSPages, TIntegerArray& GAMpages,
@@ -109,6 +133,7 @@ class TFreeSpaceManager {
   int32_t FMixedExtentCount = 0;
   int32_t FExtentCount = 0;
   int32_t FPageCount = 0;
+  std::unique_ptr<TPending> FPending;  // the open batch
 };
 
 }  // namespace sfs

@@ -95,6 +95,8 @@ bool TUserFilePageMapManager::AppendPages(TDirectoryElement& FileRec, int32_t Pa
   TIntegerArray* dm = nullptr;
   int32_t saveFrom = 0, saveCount = 0;
   int32_t newMapPages = 0;  // map pages taken by this call, at the end of the map-page array
+  // The map pages and the data pages: one write of the free-space maps.
+  TFreeSpaceManager::TBatch allocation(FSMHandle);
   if (FileRec.FirstMapPageNo == -1) {
     const int32_t mapPages = MapPagesFor(PageCount);
     TIntegerArray maps;
@@ -131,11 +133,10 @@ bool TUserFilePageMapManager::AppendPages(TDirectoryElement& FileRec, int32_t Pa
   }
   const int32_t DesiredPageNo = dm->ItemCount() > 0 ? dm->Last() + 1 : 1;
   const bool IsUniform = PFMHandle.FHeader.ExtentPageCount < dm->ItemCount() + PageCount;
-  if (!FSMHandle.GetPages(PageCount, DesiredPageNo, TempPages, IsUniform)) {
-    // The map pages taken above give way again: they are not linked on disk yet, and a map that
-    // listed them would leave them to no one or break the chain at the next append.
-    TIntegerArray taken;
-    for (int32_t i = pm->ItemCount() - newMapPages; i < pm->ItemCount(); ++i) taken.Append((*pm)[i]);
+  // Should the data pages or the maps' write fail, the map pages taken above give way again (the
+  // batch frees them in the maps): a map that listed them would leave them to no one or break the
+  // chain at the next append.
+  const auto dropNewMapPages = [&] {
     if (newMapPages == pm->ItemCount()) {
       UFPMMaps.Delete(FileRec.FirstMapPageNo);
       UFMaps.Delete(FileRec.FirstMapPageNo);
@@ -143,9 +144,17 @@ bool TUserFilePageMapManager::AppendPages(TDirectoryElement& FileRec, int32_t Pa
     } else {
       pm->SetSize(pm->ItemCount() - newMapPages);
     }
-    if (taken.ItemCount() > 0) FSMHandle.FreePages(taken);
+  };
+  if (!FSMHandle.GetPages(PageCount, DesiredPageNo, TempPages, IsUniform)) {
+    dropNewMapPages();
     FLastError = erDiskFull;
     return false;
+  }
+  try {
+    allocation.Commit();
+  } catch (...) {
+    dropNewMapPages();
+    throw;
   }
   const int32_t firstNew = dm->ItemCount();
   for (int32_t i = 0; i < TempPages.ItemCount(); ++i) dm->Append(TempPages[i]);

@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <random>
 
+#include "platform/Exception.h"
+#include "sfs/AbstractFile.h"
 #include "sfs/FreeSpaceManager.h"
 #include "sfs/PageFileManager.h"
 #include "sfs/SingleFileSystem.h"
@@ -275,6 +279,81 @@ TEST(StorageFreeSpace, FailedGrowthLeavesTheMapsAsTheyWere) {
   plan->FailAt = -1;
   ASSERT_TRUE(fs.FSM().GetPages(2, 1, pages, false));
   EXPECT_EQ(Pages(pages), std::vector<int32_t>({7, 8}));
+}
+
+// Allocations in a batch change the maps in memory only; committing writes the same bytes as
+// separate allocations in fewer writes, and a batch left without committing, or whose write
+// failed, leaves the maps as they were in memory and on disk.
+TEST(StorageFreeSpace, BatchWritesItsMapsOnceOrLeavesThemAsTheyWere) {
+  TSingleFileSystem base;
+  base.CreateInMemory();
+  TIntegerArray pages;
+  ASSERT_TRUE(base.FSM().GetPages(3, 1, pages, false));
+  const auto image = base.SaveToImage();
+  // A mixed page and a uniform run that makes the page space grow, as a new file takes them.
+  const auto allocate = [](TSingleFileSystem& fs, std::vector<int32_t>& got) {
+    TIntegerArray a, b;
+    ASSERT_TRUE(fs.FSM().GetPages(1, 1, a, false));
+    ASSERT_TRUE(fs.FSM().GetPages(20, 1, b, true));
+    got = Pages(a);
+    got.insert(got.end(), b.Items.begin(), b.Items.end());
+  };
+  auto plan = std::make_shared<TSFSFaultPlan>();
+  plan->Kinds = TSFSFaultPlan::fkWrite;
+  plan->FailAt = INT64_MAX;  // counts, never fails
+  const auto open = [&] {
+    auto fs = std::make_unique<TSingleFileSystem>();
+    fs->SetFaultPlan(plan);
+    fs->OpenFromImage(image);
+    plan->Count = 0;
+    return fs;
+  };
+
+  auto separate = open();
+  std::vector<int32_t> separatePages;
+  allocate(*separate, separatePages);
+  const int64_t separateWrites = plan->Count;
+
+  auto batched = open();
+  std::vector<int32_t> batchedPages;
+  {
+    TFreeSpaceManager::TBatch batch(batched->FSM());
+    allocate(*batched, batchedPages);
+    EXPECT_EQ(plan->Count, 0) << "written before the commit";
+    batch.Commit();
+  }
+  EXPECT_EQ(batchedPages, separatePages);
+  EXPECT_LT(plan->Count, separateWrites);
+  EXPECT_EQ(batched->SaveToImage(), separate->SaveToImage());
+
+  // Left without committing, and with its write failing: as before, and it allocates the same
+  // pages again.
+  for (const bool commit : {false, true}) {
+    auto fs = open();
+    const int64_t freePages = fs->FSM().GetFreePageCount();
+    plan->FailAt = commit ? 1 : INT64_MAX;
+    {
+      TFreeSpaceManager::TBatch batch(fs->FSM());
+      std::vector<int32_t> got;
+      allocate(*fs, got);
+      if (commit) {
+        EXPECT_THROW(batch.Commit(), platform::Exception);
+      }
+    }
+    plan->FailAt = INT64_MAX;
+    EXPECT_EQ(fs->FSM().GetFreePageCount(), freePages) << "commit " << commit;
+    EXPECT_EQ(fs->FSM().ExtentCount(), 1) << "commit " << commit;
+    EXPECT_EQ(+fs->Header().TOTALPageCount, 9) << "commit " << commit;
+    // The file may have grown for the pages (zeros past the old end), its bytes are unchanged.
+    auto after = fs->SaveToImage();
+    ASSERT_GE(after.size(), image.size());
+    EXPECT_TRUE(std::all_of(after.begin() + std::ptrdiff_t(image.size()), after.end(), [](uint8_t b) { return b == 0; }));
+    after.resize(image.size());
+    EXPECT_EQ(after, image) << "commit " << commit;
+    std::vector<int32_t> again;
+    allocate(*fs, again);
+    EXPECT_EQ(again, separatePages) << "commit " << commit;
+  }
 }
 
 // ---- File page maps -------------------------------------------------------------------------------
