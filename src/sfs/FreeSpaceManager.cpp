@@ -264,7 +264,8 @@ void TFreeSpaceManager::SaveAllocation(const TIntegerArray& GAMpages, const TInt
 
 TFreeSpaceManager::TBatch::TBatch(TFreeSpaceManager& FSM) : FFSM(FSM) {
   const TSingleFileHeader& h = FSM.PFMHandle.FHeader;
-  FSM.FPending = std::make_unique<TPending>(FSM.Snapshot(), TIntegerArray(h.PFSPageCount), TIntegerArray(h.GAMPageCount));
+  FSM.FPending = std::make_unique<TPending>(
+      TPending{FSM.Snapshot(), TIntegerArray(h.PFSPageCount), TIntegerArray(h.GAMPageCount)});
 }
 
 TFreeSpaceManager::TBatch::~TBatch() {

@@ -4,8 +4,9 @@
 // describe them: PFS (a bit per page, 1 = free), GAM (a bit per extent, 1 = free) and SGAM (a bit
 // per extent, 1 = mixed: shared, its free pages may go to any file). They live in memory while the
 // container is open and every change is written to the map pages before GetPages / FreePages
-// return, or, for allocations made in a TBatch, when the batch commits. Allocation is first fit by extent number, trying the caller's preferred extent first;
-// the scans work a 64-bit word at a time but choose exactly the pages a bit-by-bit scan chooses.
+// return, or, for allocations made in a TBatch, when the batch commits. Allocation is first fit
+// by extent number, trying the caller's preferred extent first; the scans work a 64-bit word at a
+// time but choose exactly the pages a bit-by-bit scan chooses.
 #pragma once
 
 #include <algorithm>
@@ -132,7 +133,6 @@ class TFreeSpaceManager {
   int32_t FFreeExtentCount = 0;
   int32_t FMixedExtentCount = 0;
   int32_t FExtentCount = 0;
-  int32_t FPageCount = 0;
   std::unique_ptr<TPending> FPending;  // the open batch
 };
 

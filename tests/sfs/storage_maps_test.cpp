@@ -347,7 +347,8 @@ TEST(StorageFreeSpace, BatchWritesItsMapsOnceOrLeavesThemAsTheyWere) {
     // The file may have grown for the pages (zeros past the old end), its bytes are unchanged.
     auto after = fs->SaveToImage();
     ASSERT_GE(after.size(), image.size());
-    EXPECT_TRUE(std::all_of(after.begin() + std::ptrdiff_t(image.size()), after.end(), [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(after.begin() + std::ptrdiff_t(image.size()), after.end(), [](uint8_t b) { return b == 0; }));
     after.resize(image.size());
     EXPECT_EQ(after, image) << "commit " << commit;
     std::vector<int32_t> again;
