@@ -346,8 +346,8 @@ bool TFreeSpaceManager::GetPages(int32_t PageCount, int32_t StartPageNo, TIntege
     // Written when the batch commits; undone with it.
     TPending& p = *FPending;
     p.undo.bits.insert(p.undo.bits.end(), undo.bits.begin(), undo.bits.end());
-    p.PFSPages.SetSize(PFSPages.ItemCount());
-    p.GAMpages.SetSize(GAMpages.ItemCount());
+    p.PFSPages.SetSize(std::max(p.PFSPages.ItemCount(), PFSPages.ItemCount()));  // the maps may have grown
+    p.GAMpages.SetSize(std::max(p.GAMpages.ItemCount(), GAMpages.ItemCount()));
     for (int32_t i = 0; i < PFSPages.ItemCount(); ++i) p.PFSPages[i] |= PFSPages[i];
     for (int32_t i = 0; i < GAMpages.ItemCount(); ++i) p.GAMpages[i] |= GAMpages[i];
     p.grown = p.grown || grown;
