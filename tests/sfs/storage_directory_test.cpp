@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <random>
 #include <vector>
@@ -109,6 +110,7 @@ TEST(StorageDirectory, RecordsWrittenAsTheyStandAreSkippedUnlessTheirPageIsUnsav
   auto plan = std::make_shared<TSFSFaultPlan>();
   plan->Kinds = TSFSFaultPlan::fkWrite;
   plan->Sticky = false;
+  plan->FailAt = INT64_MAX;  // counts, never fails
   TSingleFileSystem fs;
   fs.SetFaultPlan(plan);
   fs.CreateInMemory();
@@ -141,7 +143,7 @@ TEST(StorageDirectory, RecordsWrittenAsTheyStandAreSkippedUnlessTheirPageIsUnsav
   } catch (const platform::Exception&) {
   }
   ASSERT_EQ(plan->Failures, 1);
-  plan->FailAt = -1;
+  plan->FailAt = INT64_MAX;
   ASSERT_TRUE(fs.FileExists("g"));
   fs.FileClose(fs.FileOpen("g", platform::fmOpenRead));
   TSingleFileSystem again;
