@@ -39,6 +39,12 @@ constexpr int64_t cSeqSize = 256 * cMiB;
 struct TTimes {
   double Wall = 0, Cpu = 0;
 };
+TTimes operator-(TTimes a, TTimes b) { return {a.Wall - b.Wall, a.Cpu - b.Cpu}; }
+TTimes& operator+=(TTimes& a, TTimes b) {
+  a.Wall += b.Wall;
+  a.Cpu += b.Cpu;
+  return a;
+}
 std::map<std::string, TTimes> gBest;  // the best times of each measurement
 // A comparison taken inside one run: one ratio per iteration (wall and processor time), of which
 // the median is shown beside its goal.
@@ -114,8 +120,7 @@ class TReadyMemory {
     const size_t n = std::min(FLength - FGiven, static_cast<size_t>(Bytes) / FPage * FPage);
     if (FBase != nullptr && n > 0) ::munmap(FBase + FGiven, n);
     FGiven += n;
-    const TTimes t1 = Now();
-    return {t1.Wall - t0.Wall, t1.Cpu - t0.Cpu};
+    return Now() - t0;
   }
 
  private:
@@ -138,8 +143,7 @@ void Measure(const std::string& Name, const std::function<void()>& Work) {
   ::sync();
   const TTimes t0 = Now();
   Work();
-  const TTimes t1 = Now();
-  Keep(Name, {t1.Wall - t0.Wall, t1.Cpu - t0.Cpu});
+  Keep(Name, Now() - t0);
 }
 
 // Runs Step(0) .. Step(Count - 1) after a sync, with BytesPerStep of memory per step made
@@ -154,19 +158,11 @@ TTimes MeasureSteps(int64_t Count, int64_t BytesPerStep, const std::function<voi
   TTimes aside;
   const TTimes t0 = Now();
   for (int64_t i = 0; i < Count; ++i) {
-    if (Part != nullptr && i == PartSteps) {
-      const TTimes t = Now();
-      *Part = {t.Wall - t0.Wall - aside.Wall, t.Cpu - t0.Cpu - aside.Cpu};
-    }
-    if (i % every == 0) {
-      const TTimes t = ready.GiveBack(every * BytesPerStep);
-      aside.Wall += t.Wall;
-      aside.Cpu += t.Cpu;
-    }
+    if (Part != nullptr && i == PartSteps) *Part = Now() - t0 - aside;
+    if (i % every == 0) aside += ready.GiveBack(every * BytesPerStep);
     Step(i);
   }
-  const TTimes t1 = Now();
-  return {t1.Wall - t0.Wall - aside.Wall, t1.Cpu - t0.Cpu - aside.Cpu};
+  return Now() - t0 - aside;
 }
 
 // --- sequential I/O ---------------------------------------------------------------------------
@@ -306,7 +302,7 @@ void BM_Growth(benchmark::State& state) {
     Grow(state, cSmallGrowth);
     Grow(state, 1024);
   }
-  state.SetBytesProcessed(state.iterations() * (64 + 1024) * cMiB);
+  state.SetBytesProcessed(state.iterations() * (cSmallGrowth + 1024) * cMiB);
 }
 
 // --- many files --------------------------------------------------------------------------------
